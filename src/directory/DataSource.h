@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <vector>
+
+class Table;
+
+// One column of the grid: the field it shows and how it looks.
+struct GridColumn
+{
+    QString fieldName;
+    QString title;
+    int width = 64;
+    QColor color;     // background; invalid: the grid's own
+    QColor fontColor; // invalid: window text
+};
+
+// Connects the grid to the table: rows are fetched only when the grid draws them.
+class DataSource : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    explicit DataSource(Table& table, QObject* parent = nullptr);
+
+    Table& dataSet() const { return m_table; }
+    void setColumns(std::vector<GridColumn> columns);
+    const std::vector<GridColumn>& columns() const { return m_columns; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    Table& m_table;
+    std::vector<GridColumn> m_columns;
+    std::vector<int> m_positions; // field position per column
+};

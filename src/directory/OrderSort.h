@@ -1,0 +1,29 @@
+#pragma once
+
+#include "directory/RecordStore.h"
+
+#include <string>
+#include <vector>
+
+// The orders the grid shows: by the lower-cased text of one field (blanks first),
+// ties broken by No, so every order is total and repeatable.
+namespace OrderSort {
+
+using Slot = RecordStore::Slot;
+
+// The sort key of a slot's field: its lower-cased text, empty for a blank.
+std::string key(const RecordStore& store, Slot slot, int position);
+
+// Three-way comparison of two records in the order of `position` (0 orders by No).
+int compare(const RecordStore& store, int position, Slot a, Slot b);
+// The same against a record given by its precomputed key and number.
+int compare(const RecordStore& store, int position, Slot a, const std::string& key, qint64 no);
+
+// Every live slot, by No.
+std::vector<Slot> byNumber(const RecordStore& store);
+
+// Sorts sequence, given in No order, by the lower-cased text of `position`. Stable, so
+// equal texts stay in No order. Radix-based: a million records take a few tens of ms.
+void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position);
+
+} // namespace OrderSort

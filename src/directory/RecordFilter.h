@@ -1,0 +1,16 @@
+#pragma once
+
+#include "directory/RecordStore.h"
+
+// A per-record test the table applies while its filter is switched on. The table
+// asks its owner for the rule once per pass over the records, so the rule can hold
+// whatever it read (the search criteria) as it stood when the pass began.
+class RecordFilter
+{
+public:
+    virtual ~RecordFilter() = default;
+    virtual bool accept(const RecordStore& store, RecordStore::Slot slot) const = 0;
+    // True when `other` accepts exactly the same records; lets the table reuse the
+    // verdicts of the last pass instead of asking about every record again.
+    virtual bool sameAs(const RecordFilter& other) const = 0;
+};

@@ -1,0 +1,584 @@
+#include "directory/Table.h"
+
+#include "app/AppError.h"
+#include "directory/CaseFold.h"
+#include "directory/OrderSort.h"
+#include "directory/TableSchema.h"
+
+#include <QFile>
+#include <algorithm>
+#include <limits>
+#include <sys/stat.h>
+
+namespace {
+
+// Tells whether the path still names the file that was loaded (it may have been
+// replaced by a copy or a restore since).
+quint64 identityOf(const QString& path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return (static_cast<quint64>(info.st_dev) << 40) ^ static_cast<quint64>(info.st_ino);
+}
+
+} // namespace
+
+Table::Table(QObject* parent)
+    : QObject(parent)
+{
+}
+
+Table::~Table() = default;
+
+void Table::setFileName(const QString& path)
+{
+    if (m_active)
+        throw EngineError(QStringLiteral("Cannot change the file of an open table"));
+    if (path == m_fileName)
+        return;
+    m_fileName = path;
+    m_db = sqlite::Database();
+    m_store.clear();
+    for (auto& order : m_orders)
+        order.reset();
+    m_judge.reset();
+    m_accepted.clear();
+}
+
+void Table::checkActive() const
+{
+    if (!m_active)
+        throw EngineError(QStringLiteral("Cannot perform this operation on a closed table"));
+}
+
+bool Table::changedByOthers()
+{
+    return !m_db.isOpen() || identityOf(m_fileName) != m_fileIdentity || m_db.dataVersion() != m_dataVersion;
+}
+
+void Table::ensureLoaded()
+{
+    if (!changedByOthers())
+        return;
+    // Free the old copy first: a million records should not be held twice.
+    m_db = sqlite::Database();
+    m_store.clear();
+    for (auto& order : m_orders)
+        order.reset();
+    m_judge.reset();
+    m_accepted.clear();
+
+    sqlite::Database db(m_fileName, sqlite::Database::Mode::ReadWrite);
+    TableSchema::verify(db);
+    m_store.load(db);
+    m_dataVersion = db.dataVersion();
+    m_fileIdentity = identityOf(m_fileName);
+    m_db = std::move(db);
+}
+
+void Table::reloadKeepingCurrent()
+{
+    // Another program changed the file: read it again and find the current record by its number.
+    std::optional<qint64> currentNo;
+    if (m_current >= 0)
+        currentNo = m_store.no(m_view[m_current]);
+    const int oldRow = m_current;
+    try {
+        ensureLoaded();
+    } catch (...) {
+        m_active = false;
+        m_view.clear();
+        m_current = -1;
+        notifyReset();
+        throw;
+    }
+    rebuildView();
+    m_current = -1;
+    if (currentNo) {
+        const auto& byNo = order(Field::No);
+        const auto it = std::lower_bound(byNo.begin(), byNo.end(), *currentNo,
+                                         [&](Slot s, qint64 no) { return m_store.no(s) < no; });
+        if (it != byNo.end() && m_store.no(*it) == *currentNo)
+            m_current = rowOf(*it);
+    }
+    if (m_current < 0 && !m_view.empty())
+        m_current = std::clamp(oldRow, 0, static_cast<int>(m_view.size()) - 1);
+}
+
+void Table::open()
+{
+    if (m_active)
+        return;
+    ensureLoaded();
+    m_active = true;
+    rebuildView();
+    m_current = m_view.empty() ? -1 : 0;
+    notifyReset();
+}
+
+void Table::close()
+{
+    if (!m_active)
+        return;
+    // The loaded records stay as a cache: reopening the same unchanged file is instant.
+    auto finish = [this] {
+        m_active = false;
+        m_view.clear();
+        m_view.shrink_to_fit();
+        m_current = -1;
+        notifyReset();
+    };
+    try {
+        commitEdit();
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+int Table::positionOfIndex() const
+{
+    return TableSchema::indexPosition(m_indexName);
+}
+
+const std::vector<Table::Slot>& Table::order(int position)
+{
+    auto& built = m_orders[position];
+    if (!built) {
+        if (position == Field::No) {
+            built = OrderSort::byNumber(m_store);
+        } else {
+            std::vector<Slot> sorted = order(Field::No);
+            OrderSort::sortByText(sorted, m_store, position);
+            built = std::move(sorted);
+        }
+    }
+    return *built;
+}
+
+std::shared_ptr<const RecordFilter> Table::passRule() const
+{
+    return m_rule ? m_rule() : nullptr;
+}
+
+void Table::rebuildView()
+{
+    const std::vector<Slot>& ord = order(positionOfIndex());
+    const std::shared_ptr<const RecordFilter> rule = m_filtered ? passRule() : nullptr;
+    if (!rule) {
+        m_view = ord;
+        return;
+    }
+    if (!m_judge || !rule->sameAs(*m_judge)) {
+        // Judge in storage order: the records are read front to back, not at random.
+        m_judge = rule;
+        m_accepted.assign(m_store.slotCount(), 0);
+        for (Slot s = 0; s < m_store.slotCount(); ++s)
+            m_accepted[s] = m_store.isLive(s) && rule->accept(m_store, s);
+    }
+    m_view.clear();
+    for (Slot s : ord) {
+        if (m_accepted[s])
+            m_view.push_back(s);
+    }
+    m_view.shrink_to_fit();
+}
+
+int Table::rowOf(Slot slot) const
+{
+    const int position = positionOfIndex();
+    const std::string key = position == Field::No ? std::string() : OrderSort::key(m_store, slot, position);
+    const qint64 no = m_store.no(slot);
+    const auto it = std::lower_bound(m_view.begin(), m_view.end(), slot, [&](Slot a, Slot) {
+        return OrderSort::compare(m_store, position, a, key, no) < 0;
+    });
+    if (it != m_view.end() && *it == slot)
+        return static_cast<int>(it - m_view.begin());
+    // A record edited since the last re-read may sit out of order.
+    const auto found = std::find(m_view.begin(), m_view.end(), slot);
+    return found == m_view.end() ? -1 : static_cast<int>(found - m_view.begin());
+}
+
+int Table::rowAtOrAfter(Slot slot) const
+{
+    if (m_view.empty())
+        return -1;
+    const int position = positionOfIndex();
+    const std::string key = position == Field::No ? std::string() : OrderSort::key(m_store, slot, position);
+    const qint64 no = m_store.no(slot);
+    const auto it = std::lower_bound(m_view.begin(), m_view.end(), slot, [&](Slot a, Slot) {
+        return OrderSort::compare(m_store, position, a, key, no) < 0;
+    });
+    return std::min(static_cast<int>(it - m_view.begin()), static_cast<int>(m_view.size()) - 1);
+}
+
+void Table::setIndexName(const QString& name)
+{
+    if (TableSchema::indexPosition(name) < 0)
+        throw EngineError(QStringLiteral("Index not found: %1").arg(name));
+    if (!m_active) {
+        m_indexName = name;
+        return;
+    }
+    if (name == m_indexName)
+        return;
+    commitEdit();
+    const std::optional<Slot> current = m_current >= 0 ? std::optional<Slot>(m_view[m_current]) : std::nullopt;
+    m_indexName = name;
+    rebuildView();
+    m_current = current ? rowOf(*current) : -1;
+    if (m_current < 0 && !m_view.empty())
+        m_current = 0;
+    notifyReset();
+}
+
+void Table::setFiltered(bool on)
+{
+    if (!m_active) {
+        m_filtered = on;
+        return;
+    }
+    commitEdit();
+    m_filtered = on;
+    if (changedByOthers())
+        reloadKeepingCurrent();
+    else
+        rebuildView();
+    m_current = m_view.empty() ? -1 : 0;
+    notifyReset();
+}
+
+void Table::first()
+{
+    checkActive();
+    commitEdit();
+    setCurrent(m_view.empty() ? -1 : 0);
+}
+
+void Table::last()
+{
+    checkActive();
+    commitEdit();
+    setCurrent(static_cast<int>(m_view.size()) - 1);
+}
+
+void Table::moveTo(int row)
+{
+    if (!m_active || row < 0 || row >= static_cast<int>(m_view.size()) || row == m_current)
+        return;
+    commitEdit();
+    setCurrent(row);
+}
+
+FieldValue Table::field(int position) const
+{
+    checkActive();
+    if (position < 0 || position >= Field::NamedCount)
+        throw EngineError(QStringLiteral("Field index out of range: %1").arg(position));
+    if (m_current < 0)
+        return FieldValue();
+    const Slot slot = m_view[m_current];
+    if (m_editing && position > 0 && m_pending[position - 1]) {
+        const QByteArray& text = *m_pending[position - 1];
+        return text.isEmpty() ? FieldValue() : FieldValue(QString::fromUtf8(text));
+    }
+    return m_store.value(slot, position);
+}
+
+FieldValue Table::fieldByName(const QString& name) const
+{
+    checkActive();
+    const int position = Field::positionOf(name);
+    if (position < 0)
+        throw EngineError(QStringLiteral("Field '%1' not found").arg(name));
+    return field(position);
+}
+
+bool Table::locate(const QString& fieldName, const QByteArray& utf8Value)
+{
+    checkActive();
+    const int position = Field::positionOf(fieldName);
+    if (position < 0)
+        throw EngineError(QStringLiteral("Field '%1' not found").arg(fieldName));
+    commitEdit();
+    if (m_view.empty())
+        return false;
+
+    const std::string_view wanted(utf8Value.constData(), static_cast<size_t>(utf8Value.size()));
+    auto matches = [&](Slot s) {
+        if (position == Field::No)
+            return QByteArray::number(m_store.no(s)) == utf8Value;
+        const auto text = m_store.text(s, position);
+        return text ? *text == wanted : wanted.empty();
+    };
+
+    int found = -1;
+    if (position != Field::No) {
+        // Exact matches are among the records whose lower-cased text equals the lower-cased
+        // value: a short run in that field's order, found by binary search.
+        const std::vector<Slot>& ord = order(position);
+        const std::string key = CaseFold::fold(wanted);
+        auto it = std::lower_bound(ord.begin(), ord.end(), key, [&](Slot a, const std::string& k) {
+            return OrderSort::compare(m_store, position, a, k, std::numeric_limits<qint64>::min()) < 0;
+        });
+        const auto end = std::upper_bound(it, ord.end(), key, [&](const std::string& k, Slot a) {
+            return OrderSort::compare(m_store, position, a, k, std::numeric_limits<qint64>::max()) > 0;
+        });
+        if (end - it <= 64) {
+            for (; it != end; ++it) {
+                if (matches(*it)) {
+                    const int row = rowOf(*it);
+                    if (row >= 0 && (found < 0 || row < found))
+                        found = row;
+                }
+            }
+            if (found >= 0)
+                setCurrent(found);
+            return found >= 0;
+        }
+    }
+    for (std::size_t row = 0; row < m_view.size(); ++row) {
+        if (matches(m_view[row])) {
+            setCurrent(static_cast<int>(row));
+            return true;
+        }
+    }
+    return false;
+}
+
+void Table::edit()
+{
+    checkActive();
+    if (m_current < 0)
+        throw EngineError(QStringLiteral("There is no current record to modify: the list is empty"));
+    if (m_editing)
+        return;
+    m_editing = true;
+    m_editSlot = m_view[m_current];
+    m_pending = {};
+}
+
+void Table::setField(int position, const QString& text)
+{
+    if (!m_editing)
+        throw EngineError(QStringLiteral("The table is not being edited"));
+    if (position < Field::Name || position > Field::Category)
+        throw EngineError(QStringLiteral("Field index out of range: %1").arg(position));
+    m_pending[position - 1] = text.toUtf8();
+}
+
+void Table::commitEdit()
+{
+    if (!m_editing)
+        return;
+    // A failed save drops the edit: the file holds the record as it was, and the
+    // table is not left stuck in editing.
+    m_editing = false;
+    const auto pending = std::exchange(m_pending, {});
+    const Slot slot = m_editSlot;
+
+    std::array<std::optional<QByteArray>, Field::TextCount> changed;
+    QByteArray sql = "UPDATE newspapers SET ";
+    int bindings = 0;
+    for (int i = 0; i < Field::TextCount; ++i) {
+        if (!pending[i])
+            continue;
+        const auto old = m_store.text(slot, i + 1);
+        const std::string_view now(pending[i]->constData(), static_cast<size_t>(pending[i]->size()));
+        const bool same = old ? (*old == now && !now.empty()) : now.empty();
+        if (same)
+            continue;
+        if (bindings > 0)
+            sql += ", ";
+        sql += QByteArray(Field::columnNames()[i + 1]) + " = ?" + QByteArray::number(++bindings);
+        changed[i] = pending[i];
+    }
+    if (bindings == 0)
+        return;
+    sql += " WHERE No = ?" + QByteArray::number(bindings + 1);
+
+    sqlite::Statement st(m_db, std::string_view(sql.constData(), static_cast<size_t>(sql.size())));
+    int index = 0;
+    for (const auto& value : changed) {
+        if (!value)
+            continue;
+        ++index;
+        if (value->isEmpty())
+            st.bindNull(index);
+        else
+            st.bind(index, *value);
+    }
+    st.bind(bindings + 1, m_store.no(slot));
+    st.run();
+    if (m_db.changes() == 0) {
+        throw EngineError(QStringLiteral("Cannot save the record numbered %1 in %2: another program has deleted it")
+                              .arg(m_store.no(slot))
+                              .arg(m_fileName));
+    }
+
+    removeFromOrders(slot);
+    m_store.replaceTexts(slot, changed);
+    insertIntoOrders(slot);
+    judge(slot);
+}
+
+void Table::insertIntoOrders(Slot slot)
+{
+    const qint64 no = m_store.no(slot);
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        if (!m_orders[position])
+            continue;
+        auto& ord = *m_orders[position];
+        const std::string key = position == Field::No ? std::string() : OrderSort::key(m_store, slot, position);
+        const auto it = std::upper_bound(ord.begin(), ord.end(), slot, [&](Slot, Slot b) {
+            return OrderSort::compare(m_store, position, b, key, no) > 0;
+        });
+        ord.insert(it, slot);
+    }
+}
+
+void Table::removeFromOrders(Slot slot)
+{
+    const qint64 no = m_store.no(slot);
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        if (!m_orders[position])
+            continue;
+        auto& ord = *m_orders[position];
+        const std::string key = position == Field::No ? std::string() : OrderSort::key(m_store, slot, position);
+        auto it = std::lower_bound(ord.begin(), ord.end(), slot,
+                                   [&](Slot a, Slot) { return OrderSort::compare(m_store, position, a, key, no) < 0; });
+        if (it == ord.end() || *it != slot)
+            it = std::find(ord.begin(), ord.end(), slot);
+        if (it != ord.end())
+            ord.erase(it);
+    }
+}
+
+void Table::judge(Slot slot)
+{
+    if (!m_judge)
+        return;
+    if (m_accepted.size() < m_store.slotCount())
+        m_accepted.resize(m_store.slotCount(), 0);
+    m_accepted[slot] = m_store.isLive(slot) && m_judge->accept(m_store, slot);
+}
+
+void Table::refresh()
+{
+    checkActive();
+    commitEdit();
+    if (changedByOthers()) {
+        reloadKeepingCurrent();
+    } else {
+        const std::optional<Slot> current = m_current >= 0 ? std::optional<Slot>(m_view[m_current]) : std::nullopt;
+        rebuildView();
+        m_current = -1;
+        if (current) {
+            m_current = rowOf(*current);
+            // A record that no longer passes the filter leaves its place to the next one.
+            if (m_current < 0)
+                m_current = rowAtOrAfter(*current);
+        }
+        if (m_current < 0 && !m_view.empty())
+            m_current = 0;
+    }
+    notifyReset();
+}
+
+void Table::appendRecord(const NewRecord& record)
+{
+    checkActive();
+    commitEdit();
+    std::array<QByteArray, Field::TextCount> texts;
+    for (int i = 0; i < Field::TextCount; ++i)
+        texts[i] = record.text[i].toUtf8();
+
+    sqlite::Statement st(m_db, "INSERT INTO newspapers (No, Name, Url, Country, State, City, Category, Reserved1, "
+                               "Reserved2, Reserved3) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+    st.bind(1, record.no);
+    for (int i = 0; i < Field::TextCount; ++i) {
+        if (texts[i].isEmpty())
+            st.bindNull(i + 2);
+        else
+            st.bind(i + 2, texts[i]);
+    }
+    st.bindTextOrNull(8, record.spare7);
+    st.bind(9, record.spare8);
+    st.bind(10, record.spare9);
+    st.run();
+
+    const Slot slot = m_store.add(record.no, texts);
+    insertIntoOrders(slot);
+    judge(slot);
+}
+
+void Table::deleteRecord()
+{
+    checkActive();
+    m_editing = false; // deleting the record drops its pending edit
+    m_pending = {};
+    if (m_current < 0)
+        throw EngineError(QStringLiteral("There is no record to delete: the list is empty"));
+    const Slot slot = m_view[m_current];
+    sqlite::Statement st(m_db, "DELETE FROM newspapers WHERE No = ?1");
+    st.bind(1, m_store.no(slot));
+    st.run();
+
+    removeFromOrders(slot);
+    m_store.remove(slot);
+    if (slot < m_accepted.size())
+        m_accepted[slot] = 0;
+    m_view.erase(m_view.begin() + m_current);
+    if (m_current >= static_cast<int>(m_view.size()))
+        m_current = static_cast<int>(m_view.size()) - 1;
+    notifyReset();
+}
+
+void Table::disableControls()
+{
+    ++m_disabled;
+}
+
+void Table::enableControls()
+{
+    if (m_disabled > 0)
+        --m_disabled;
+    if (m_disabled == 0 && m_missedReset)
+        notifyReset();
+}
+
+QString Table::displayText(int row, int position) const
+{
+    if (!m_active || row < 0 || row >= static_cast<int>(m_view.size()))
+        return {};
+    const Slot slot = m_view[row];
+    if (position == Field::No)
+        return QString::number(m_store.no(slot));
+    const auto text = m_store.text(slot, position);
+    return text ? QString::fromUtf8(text->data(), static_cast<qsizetype>(text->size())) : QString();
+}
+
+void Table::setCurrent(int row)
+{
+    m_current = row;
+    if (m_disabled > 0) {
+        m_missedReset = true;
+        return;
+    }
+    emit currentRowChanged(row);
+}
+
+void Table::notifyReset()
+{
+    if (m_disabled > 0) {
+        m_missedReset = true;
+        return;
+    }
+    m_missedReset = false;
+    emit rowsReset();
+    emit currentRowChanged(m_current);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "directory/Sqlite.h"
+
+#include <QStringList>
+#include <array>
+
+// The directory table as it is stored: one SQLite table and six indexes, plain
+// enough for any SQLite tool to open, query and edit.
+namespace TableSchema {
+
+constexpr const char* TableName = "newspapers";
+
+// Index names and the field each orders by; the primary order (by No) has the empty name.
+struct IndexDef
+{
+    const char* name;
+    int position;
+};
+const std::array<IndexDef, 6>& indexes();
+// Position of the field an index orders by: 0 (No) for the empty name, -1 if unknown.
+int indexPosition(const QString& indexName);
+
+// Creates the table and its indexes in an empty database.
+void create(sqlite::Database& db);
+
+// Empty when the file holds the directory table with every column and index;
+// otherwise the problems, one per entry. A file that is not a database throws.
+QStringList problems(sqlite::Database& db);
+
+// Throws EngineError naming the file and the first problem.
+void verify(sqlite::Database& db);
+
+} // namespace TableSchema

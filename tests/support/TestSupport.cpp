@@ -1,0 +1,93 @@
+#include "TestSupport.h"
+
+#include "directory/DbTool.h"
+#include "directory/Sqlite.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+#include <QWidget>
+#include <unistd.h>
+
+TempProgramFolder::TempProgramFolder()
+{
+    QDir(m_dir.path()).mkpath(QStringLiteral("Data"));
+}
+
+void TempProgramFolder::makeTable(const std::vector<Row>& rows) const
+{
+    QFile::remove(tablePath());
+    DbTool::create(tablePath());
+    insertRows(tablePath(), rows);
+}
+
+void TempProgramFolder::writeFile(const QString& relative, const QByteArray& bytes) const
+{
+    QFile file(path(relative));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    file.write(bytes);
+}
+
+QByteArray TempProgramFolder::readFile(const QString& relative) const
+{
+    QFile file(path(relative));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+bool TempProgramFolder::exists(const QString& relative) const
+{
+    return QFile::exists(path(relative));
+}
+
+void insertRows(const QString& tablePath, const std::vector<Row>& rows)
+{
+    sqlite::Database db(tablePath, sqlite::Database::Mode::ReadWrite);
+    sqlite::Transaction transaction(db);
+    sqlite::Statement insert(db, "INSERT INTO newspapers (No, Name, Url, Country, State, City, Category, Reserved1, "
+                                 "Reserved2, Reserved3) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, '0', 0, 0)");
+    for (const Row& row : rows) {
+        insert.reset();
+        insert.bind(1, row.no);
+        insert.bindTextOrNull(2, row.name);
+        insert.bindTextOrNull(3, row.url);
+        insert.bindTextOrNull(4, row.country);
+        insert.bindTextOrNull(5, row.state);
+        insert.bindTextOrNull(6, row.city);
+        insert.bindTextOrNull(7, row.category);
+        insert.run();
+    }
+    transaction.commit();
+}
+
+QString queryValue(const QString& tablePath, const char* sql)
+{
+    sqlite::Database db(tablePath, sqlite::Database::Mode::ReadWrite);
+    sqlite::Statement st(db, sql);
+    if (!st.step())
+        return QStringLiteral("<no row>");
+    return st.isNull(0) ? QStringLiteral("NULL") : st.string(0);
+}
+
+void whenModalOpens(const std::function<void(QWidget*)>& act)
+{
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
+            modal->close();
+        }
+    });
+    timer->start();
+}
+
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}

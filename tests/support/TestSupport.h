@@ -1,0 +1,108 @@
+#pragma once
+
+// Shared by the tests: the desktop seams that record instead of acting, and a
+// temporary program folder with its own directory table.
+
+#include "app/Platform.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class FakeShell : public Shell
+{
+public:
+    void open(const QString& address) override { opened.push_back(address); }
+    std::vector<QString> opened;
+};
+
+class FakeMessageBoxes : public MessageBoxes
+{
+public:
+    struct Shown
+    {
+        QString text;
+        QString caption;
+        Style style;
+    };
+    Answer show(QWidget*, const QString& text, const QString& caption, Style style) override
+    {
+        shown.push_back({text, caption, style});
+        if (answers.empty())
+            return Answer::Ok;
+        const Answer next = answers.front();
+        answers.pop_front();
+        return next;
+    }
+    // Error reports only.
+    QStringList errors() const
+    {
+        QStringList list;
+        for (const Shown& box : shown) {
+            if (box.style == Style::Error)
+                list << box.text;
+        }
+        return list;
+    }
+    std::vector<Shown> shown;
+    std::deque<Answer> answers;
+};
+
+// A record as the tests write it; an empty text is stored as a blank.
+struct Row
+{
+    qint64 no;
+    QString name;
+    QString url;
+    QString country;
+    QString state;
+    QString city;
+    QString category;
+};
+
+// A program folder in a temporary directory: programFilePath() names a program file
+// inside it, and Data/list.db can be made with any records.
+class TempProgramFolder : public ProgramFolder
+{
+public:
+    TempProgramFolder();
+    QString programFilePath() const override { return m_dir.path() + QStringLiteral("/kestrove-news"); }
+    QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
+    QString tablePath() const { return path(QStringLiteral("Data/list.db")); }
+
+    // Creates Data/list.db with these records.
+    void makeTable(const std::vector<Row>& rows = {}) const;
+    void writeFile(const QString& relative, const QByteArray& bytes) const;
+    QByteArray readFile(const QString& relative) const;
+    bool exists(const QString& relative) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Writes records into an existing table file through a connection of its own, as a
+// second copy of the program or another tool would.
+void insertRows(const QString& tablePath, const std::vector<Row>& rows);
+// Runs one SQL statement with no parameters on the file and returns the first column
+// of the first row as text ("NULL" for a null).
+QString queryValue(const QString& tablePath, const char* sql);
+
+// The seams together, for building windows.
+struct TestPlatform
+{
+    FakeShell shell;
+    FakeMessageBoxes boxes;
+    TempProgramFolder folder;
+    Platform platform{shell, boxes, folder};
+};
+
+// Closes the modal dialog that opens next, after running `act` on it.
+void whenModalOpens(const std::function<void(QWidget*)>& act);
+
+// True when running with root's privileges, which pass over file permissions.
+bool runningAsRoot();

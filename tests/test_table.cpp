@@ -1,0 +1,536 @@
+// The table engine over a real SQLite file: opening and checking the file, the orders,
+// the filter, locate, the edits and the changes another program makes.
+
+#include "TestSupport.h"
+
+#include "app/AppError.h"
+#include "directory/CaseFold.h"
+#include "directory/OrderSort.h"
+#include "directory/Sqlite.h"
+#include "directory/Table.h"
+#include "search/SearchFilter.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+#include <random>
+
+namespace {
+
+// Accepts records whose Country is exactly the given text.
+class CountryIs : public RecordFilter
+{
+public:
+    explicit CountryIs(QString country)
+        : m_country(country.toUtf8())
+    {
+    }
+    bool accept(const RecordStore& store, RecordStore::Slot slot) const override
+    {
+        const auto text = store.text(slot, Field::Country);
+        return text && *text == std::string_view(m_country.constData(), static_cast<size_t>(m_country.size()));
+    }
+    bool sameAs(const RecordFilter& other) const override
+    {
+        const auto* o = dynamic_cast<const CountryIs*>(&other);
+        return o && o->m_country == m_country;
+    }
+
+private:
+    QByteArray m_country;
+};
+
+QStringList names(Table& table)
+{
+    QStringList list;
+    for (int row = 0; row < table.recordCount(); ++row)
+        list << table.displayText(row, Field::Name);
+    return list;
+}
+
+QString currentName(Table& table)
+{
+    const FieldValue value = table.fieldByName(QStringLiteral("Name"));
+    return value.isNull() ? QStringLiteral("<none>") : value.asString();
+}
+
+const std::vector<Row> Sample = {
+    {1, "The Times", "https://www.thetimes.co.uk/", "United Kingdom", "England", "London", ""},
+    {2, "Le Monde", "https://www.lemonde.fr/", "France", "", "Paris", ""},
+    {3, "El País", "https://elpais.com/", "Spain", "", "Madrid", ""},
+    {4, "Financial Times", "https://www.ft.com/", "United Kingdom", "England", "London", "Business"},
+    {5, "Le Figaro", "https://www.lefigaro.fr/", "France", "", "Paris", ""},
+    {6, "Die Zeit", "https://www.zeit.de/", "Germany", "", "Hamburg", ""},
+};
+
+} // namespace
+
+class TestTable : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void badFilesFailAtOpenWithClearMessages_data();
+    void badFilesFailAtOpenWithClearMessages();
+    void missingFileIsNotCreated();
+    void emptyTableHasNoCurrentRecordAndBlankReads();
+    void fieldsByNameIgnoreCaseAndByPosition();
+    void ordersIgnoreCaseAndAccentsAndBreakTiesByNumber();
+    void radixOrderMatchesAReferenceSort();
+    void indexSwitchKeepsCurrentRecord();
+    void filterSwitchMakesFirstSeenRecordCurrent();
+    void filterSurvivesCloseAndReopen();
+    void locateIsExactWithinFilterAndFirstInOrder();
+    void editCommitsOnRefreshAndBlankStoresNull();
+    void failedSaveDropsTheEditAndKeepsTheFile();
+    void appendWritesTenValuesAndShowsAfterRefresh();
+    void deleteRemovesCurrentAndRefusesEmpty();
+    void closedTableRefusesButRecordsSwitches();
+    void anotherProgramsChangesShowAtRefresh();
+    void suspendedDisplayHearsNothingUntilResumed();
+    void lockedTableReportsAfterWaiting();
+};
+
+void TestTable::badFilesFailAtOpenWithClearMessages_data()
+{
+    QTest::addColumn<QString>("setupSql");
+    QTest::addColumn<QByteArray>("rawBytes");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not a database") << QString() << QByteArray("this is a text file, not a table\n").repeated(200)
+                                    << "not a database";
+    QTest::newRow("no directory table") << "CREATE TABLE other (x)" << QByteArray()
+                                        << "table \"newspapers\" is missing";
+    QTest::newRow("missing column")
+        << "CREATE TABLE newspapers (No INTEGER PRIMARY KEY, Name, Url, Country, State, City)" << QByteArray()
+        << "column \"Category\" is missing";
+    QTest::newRow("missing index")
+        << "CREATE TABLE newspapers (No INTEGER PRIMARY KEY, Name, Url, Country, State, City, Category, Reserved1, "
+           "Reserved2, Reserved3); CREATE INDEX Name1 ON newspapers(Name)"
+        << QByteArray() << "index \"Country1\" is missing";
+}
+
+void TestTable::badFilesFailAtOpenWithClearMessages()
+{
+    QFETCH(QString, setupSql);
+    QFETCH(QByteArray, rawBytes);
+    QFETCH(QString, reason);
+    TempProgramFolder folder;
+    if (!rawBytes.isEmpty()) {
+        folder.writeFile(QStringLiteral("Data/list.db"), rawBytes);
+    } else {
+        sqlite::Database db(folder.tablePath(), sqlite::Database::Mode::Create);
+        db.exec(setupSql.toUtf8().constData());
+    }
+    Table table;
+    table.setFileName(folder.tablePath());
+    try {
+        table.open();
+        QFAIL("opened a file that is not a directory table");
+    } catch (const EngineError& error) {
+        QVERIFY2(error.message().contains(folder.tablePath()), qPrintable(error.message()));
+        QVERIFY2(error.message().contains(reason), qPrintable(error.message()));
+    }
+    QVERIFY(!table.active());
+}
+
+void TestTable::missingFileIsNotCreated()
+{
+    TempProgramFolder folder;
+    Table table;
+    table.setFileName(folder.tablePath());
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.open());
+    QVERIFY(!QFile::exists(folder.tablePath()));
+}
+
+void TestTable::emptyTableHasNoCurrentRecordAndBlankReads()
+{
+    TempProgramFolder folder;
+    folder.makeTable();
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    QCOMPARE(table.recordCount(), 0);
+    QCOMPARE(table.currentRow(), -1);
+    table.last();
+    QVERIFY(table.fieldByName(QStringLiteral("No")).isNull());
+    try {
+        table.fieldByName(QStringLiteral("Name")).asString();
+        QFAIL("read a value with no current record");
+    } catch (const ConversionError& error) {
+        QCOMPARE(error.message(), QStringLiteral("Invalid variant type conversion"));
+    }
+}
+
+void TestTable::fieldsByNameIgnoreCaseAndByPosition()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{7, "Le Monde", "https://www.lemonde.fr/", "France", "", "Paris", ""}});
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    QCOMPARE(table.fieldByName(QStringLiteral("URL")).asString(), QStringLiteral("https://www.lemonde.fr/"));
+    QCOMPARE(table.fieldByName(QStringLiteral("url")).asString(), table.field(Field::Url).asString());
+    QCOMPARE(table.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Le Monde"));
+    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 7);
+    QVERIFY(table.fieldByName(QStringLiteral("State")).isNull());
+    QVERIFY_THROWS_EXCEPTION(ConversionError, table.field(Field::State).asString());
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.fieldByName(QStringLiteral("Nom")));
+}
+
+void TestTable::ordersIgnoreCaseAndAccentsAndBreakTiesByNumber()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{1, "b", "", "", "", "", ""},
+                      {2, "Á", "", "", "", "", ""},
+                      {3, "a", "", "", "", "", ""},
+                      {4, "á", "", "", "", "", ""},
+                      {5, "Éclair", "", "", "", "", ""},
+                      {6, "", "", "", "", "", ""},
+                      {7, "B", "", "", "", "", ""},
+                      {8, "ÖRNEK", "", "", "", "", ""},
+                      {9, "örnek", "", "", "", "", ""},
+                      {10, "Москва", "", "", "", "", ""},
+                      {11, "москва", "", "", "", "", ""}});
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    table.setIndexName(QStringLiteral("Name1"));
+    // Blank first; letters by their lower-case code points; equal names by number.
+    QCOMPARE(names(table), (QStringList{"", "a", "b", "B", "Á", "á", "Éclair", "ÖRNEK", "örnek", "Москва", "москва"}));
+    table.setIndexName(QString());
+    QCOMPARE(table.displayText(0, Field::No), QStringLiteral("1"));
+    QCOMPARE(table.displayText(10, Field::No), QStringLiteral("11"));
+}
+
+void TestTable::radixOrderMatchesAReferenceSort()
+{
+    // Long shared prefixes, duplicates, accents and blanks exercise every path of the sort.
+    TempProgramFolder folder;
+    folder.makeTable();
+    std::mt19937 random(42);
+    const QStringList parts = {"the ", "The ", "daily ",   "DAILY ", "é",
+                               "É",    "news", "Zeitung ", "a",      "",
+                               "Über", "über", "Ωmega",    "ωmega",  "the daily news of the world ",
+                               "ß"};
+    std::vector<Row> rows;
+    for (int no = 1; no <= 6000; ++no) {
+        QString name;
+        const int pieces = static_cast<int>(random() % 6);
+        for (int i = 0; i < pieces; ++i)
+            name += parts[static_cast<int>(random() % parts.size())];
+        rows.push_back({no, name, "", name.left(3), "", "", ""});
+    }
+    insertRows(folder.tablePath(), rows);
+
+    sqlite::Database db(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+    RecordStore store;
+    store.load(db);
+    for (const int position : {Field::Name, Field::Country}) {
+        std::vector<RecordStore::Slot> sorted = OrderSort::byNumber(store);
+        std::vector<RecordStore::Slot> reference = sorted;
+        OrderSort::sortByText(sorted, store, position);
+        std::stable_sort(reference.begin(), reference.end(), [&](auto a, auto b) {
+            return OrderSort::key(store, a, position) < OrderSort::key(store, b, position);
+        });
+        QVERIFY(sorted == reference);
+        for (size_t i = 1; i < sorted.size(); ++i)
+            QVERIFY(OrderSort::compare(store, position, sorted[i - 1], sorted[i]) < 0);
+    }
+}
+
+void TestTable::indexSwitchKeepsCurrentRecord()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    table.setIndexName(QStringLiteral("Name1"));
+    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Le Figaro")));
+    QSignalSpy resets(&table, &Table::rowsReset);
+    table.setIndexName(QStringLiteral("Country1"));
+    QCOMPARE(currentName(table), QStringLiteral("Le Figaro"));
+    QCOMPARE(table.currentRow(), 1); // France: Le Monde (2), Le Figaro (5)
+    QCOMPARE(resets.count(), 1);
+    table.setIndexName(QStringLiteral("Country1")); // the active order: nothing at all
+    QCOMPARE(resets.count(), 1);
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.setIndexName(QStringLiteral("Nowhere1")));
+}
+
+void TestTable::filterSwitchMakesFirstSeenRecordCurrent()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    QString country = QStringLiteral("France");
+    table.setOnFilterRecord([&] { return std::make_shared<CountryIs>(country); });
+    table.open();
+    table.setIndexName(QStringLiteral("Name1"));
+    table.last();
+    table.setFiltered(true);
+    QCOMPARE(names(table), (QStringList{"Le Figaro", "Le Monde"}));
+    QCOMPARE(table.currentRow(), 0);
+    // Switching on again reads the rule afresh.
+    country = QStringLiteral("Nowhere");
+    table.setFiltered(true);
+    QCOMPARE(table.recordCount(), 0);
+    QVERIFY(!table.hasCurrentRecord());
+    QVERIFY_THROWS_EXCEPTION(ConversionError, table.fieldByName(QStringLiteral("Name")).asString());
+    table.setFiltered(false);
+    QCOMPARE(table.recordCount(), 6);
+    QCOMPARE(currentName(table), QStringLiteral("Die Zeit"));
+}
+
+void TestTable::filterSurvivesCloseAndReopen()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.setOnFilterRecord([] { return std::make_shared<CountryIs>(QStringLiteral("United Kingdom")); });
+    table.open();
+    table.setFiltered(true);
+    table.close();
+    QCOMPARE(table.recordCount(), 0);
+    table.setIndexName(QStringLiteral("URL1"));
+    table.open();
+    QVERIFY(table.filtered());
+    QCOMPARE(names(table), (QStringList{"Financial Times", "The Times"}));
+    QCOMPARE(table.currentRow(), 0);
+}
+
+void TestTable::locateIsExactWithinFilterAndFirstInOrder()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{1, "Metro", "", "Sweden", "", "", ""},
+                      {2, "Metro", "", "Canada", "", "", ""},
+                      {3, "metro", "", "Canada", "", "", ""},
+                      {4, "Metropol", "", "Turkey", "", "", ""}});
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.setOnFilterRecord([] { return std::make_shared<CountryIs>(QStringLiteral("Canada")); });
+    table.open();
+    table.setIndexName(QStringLiteral("Country1"));
+    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Metro")));
+    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 2); // Canada sorts before Sweden
+    QVERIFY(table.locate(QStringLiteral("name"), QStringLiteral("metro")));
+    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 3);
+    QVERIFY(!table.locate(QStringLiteral("Name"), QStringLiteral("METRO")));
+    QVERIFY(!table.locate(QStringLiteral("Name"), QStringLiteral("Metr")));
+    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 3); // not found: stays
+    table.setFiltered(true);
+    QVERIFY(!table.locate(QStringLiteral("Name"), QStringLiteral("Metropol"))); // hidden by the filter
+    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Metro")));
+    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 2);
+}
+
+void TestTable::editCommitsOnRefreshAndBlankStoresNull()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    table.setIndexName(QStringLiteral("Name1"));
+    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Le Monde")));
+    table.edit();
+    table.setField(Field::Name, QStringLiteral("Aujourd'hui; DROP TABLE newspapers; --"));
+    table.setField(Field::City, QString());
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT Name FROM newspapers WHERE No = 2"), QStringLiteral("Le Monde"));
+    table.refresh();
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT Name FROM newspapers WHERE No = 2"),
+             QStringLiteral("Aujourd'hui; DROP TABLE newspapers; --"));
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT City FROM newspapers WHERE No = 2"), QStringLiteral("NULL"));
+    // The record moved to its new place in the order and stayed current.
+    QCOMPARE(table.currentRow(), 0);
+    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 2);
+    QVERIFY(table.fieldByName(QStringLiteral("City")).isNull());
+    // An edit that changes nothing writes nothing.
+    const QString before = queryValue(folder.tablePath(), "PRAGMA data_version");
+    table.edit();
+    table.setField(Field::Country, QStringLiteral("France"));
+    table.refresh();
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("6"));
+    Q_UNUSED(before);
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.setField(Field::Name, QStringLiteral("not editing")));
+}
+
+void TestTable::failedSaveDropsTheEditAndKeepsTheFile()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    // Another program removes the record while it is being changed here.
+    {
+        sqlite::Database other(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+        other.exec("DELETE FROM newspapers WHERE No = 1");
+    }
+    table.edit();
+    table.setField(Field::Name, QStringLiteral("Changed"));
+    try {
+        table.refresh();
+        QFAIL("saved a record that no longer exists");
+    } catch (const EngineError& error) {
+        QVERIFY2(error.message().contains(QStringLiteral("deleted")), qPrintable(error.message()));
+    }
+    QVERIFY(!table.isEditing());
+    table.refresh();
+    QCOMPARE(table.recordCount(), 5);
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT count(*) FROM newspapers WHERE Name = 'Changed'"),
+             QStringLiteral("0"));
+}
+
+void TestTable::appendWritesTenValuesAndShowsAfterRefresh()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    table.setIndexName(QStringLiteral("Name1"));
+    NewRecord record;
+    record.no = 7;
+    record.text = {QStringLiteral("Aftenposten"), QString(), QStringLiteral("Norway"), QString(),
+                   QStringLiteral("Oslo"),        QString()};
+    table.appendRecord(record);
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT Reserved1 || '|' || Reserved2 || '|' || Reserved3 || '|' || "
+                                            "typeof(Reserved1) || typeof(Reserved2) FROM newspapers WHERE No = 7"),
+             QStringLiteral("0|0|0|textinteger"));
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT Url IS NULL FROM newspapers WHERE No = 7"), QStringLiteral("1"));
+    QCOMPARE(table.recordCount(), 6); // shown after the refresh
+    table.refresh();
+    QCOMPARE(names(table).first(), QStringLiteral("Aftenposten"));
+    record.text[0] = QStringLiteral("Duplicate number");
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.appendRecord(record));
+    table.refresh();
+    QCOMPARE(table.recordCount(), 7);
+}
+
+void TestTable::deleteRemovesCurrentAndRefusesEmpty()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    table.setIndexName(QStringLiteral("Name1"));
+    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Financial Times")));
+    table.deleteRecord();
+    QCOMPARE(currentName(table), QStringLiteral("Le Figaro")); // the next one
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT count(*) FROM newspapers WHERE No = 4"), QStringLiteral("0"));
+    table.last();
+    table.deleteRecord();
+    QCOMPARE(currentName(table), QStringLiteral("Le Monde")); // the last one left
+    table.setOnFilterRecord([] { return std::make_shared<CountryIs>(QStringLiteral("Nowhere")); });
+    table.setFiltered(true);
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.deleteRecord());
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("4"));
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.edit());
+}
+
+void TestTable::closedTableRefusesButRecordsSwitches()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.first());
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.fieldByName(QStringLiteral("Name")));
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.refresh());
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.deleteRecord());
+    table.setFiltered(true);
+    table.setIndexName(QStringLiteral("City1"));
+    QVERIFY(table.filtered());
+    QCOMPARE(table.indexName(), QStringLiteral("City1"));
+    QCOMPARE(table.recordCount(), 0);
+    QCOMPARE(table.displayText(0, Field::Name), QString());
+}
+
+void TestTable::anotherProgramsChangesShowAtRefresh()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table mine;
+    mine.setFileName(folder.tablePath());
+    mine.open();
+    mine.setIndexName(QStringLiteral("Name1"));
+    QVERIFY(mine.locate(QStringLiteral("Name"), QStringLiteral("Le Monde")));
+
+    Table theirs;
+    theirs.setFileName(folder.tablePath());
+    theirs.open();
+    NewRecord record;
+    record.no = 10;
+    record.text = {QStringLiteral("Aamulehti"), QString(), QStringLiteral("Finland"), QString(), QString(), QString()};
+    theirs.appendRecord(record);
+    QCOMPARE(mine.recordCount(), 6);
+    mine.refresh();
+    QCOMPARE(mine.recordCount(), 7);
+    QCOMPARE(names(mine).first(), QStringLiteral("Aamulehti"));
+    QCOMPARE(currentName(mine), QStringLiteral("Le Monde")); // found again by its number
+
+    // A file replaced by another one is read again as well.
+    TempProgramFolder other;
+    other.makeTable({{1, "Replacement", "", "", "", "", ""}});
+    QVERIFY(QFile::remove(folder.tablePath()));
+    QVERIFY(QFile::copy(other.tablePath(), folder.tablePath()));
+    mine.close();
+    mine.open();
+    QCOMPARE(names(mine), QStringList{"Replacement"});
+}
+
+void TestTable::suspendedDisplayHearsNothingUntilResumed()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    QSignalSpy resets(&table, &Table::rowsReset);
+    QSignalSpy moves(&table, &Table::currentRowChanged);
+    table.disableControls();
+    table.disableControls();
+    table.edit();
+    table.setField(Field::Name, QStringLiteral("Changed"));
+    table.refresh();
+    table.last();
+    table.enableControls();
+    QCOMPARE(resets.count(), 0);
+    QCOMPARE(moves.count(), 0);
+    table.enableControls();
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(moves.last().first().toInt(), 5);
+}
+
+void TestTable::lockedTableReportsAfterWaiting()
+{
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    sqlite::Database other(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+    other.exec("BEGIN EXCLUSIVE");
+    NewRecord record;
+    record.no = 20;
+    record.text[0] = QStringLiteral("Blocked");
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        table.appendRecord(record);
+        QFAIL("wrote to a locked table");
+    } catch (const EngineError& error) {
+        QVERIFY2(error.message().contains(QStringLiteral("locked")), qPrintable(error.message()));
+        QVERIFY2(error.message().contains(folder.tablePath()), qPrintable(error.message()));
+    }
+    QVERIFY(clock.elapsed() >= 1000); // waited for the other program first
+    other.exec("ROLLBACK");
+    table.appendRecord(record);
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT Name FROM newspapers WHERE No = 20"), QStringLiteral("Blocked"));
+}
+
+QTEST_GUILESS_MAIN(TestTable)
+#include "test_table.moc"
