@@ -1,0 +1,46 @@
+#include "app/DesktopPlatform.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+
+void DesktopShell::open(const QString& address)
+{
+    // The outcome is not reported: a desktop without a handler simply does nothing.
+    QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
+}
+
+MessageBoxes::Answer DesktopMessageBoxes::show(QWidget* owner, const QString& text, const QString& caption, Style style)
+{
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setTextFormat(Qt::PlainText);
+    switch (style) {
+    case Style::Plain:
+        box.setIcon(QMessageBox::NoIcon);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Style::Error:
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Style::Confirmation:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    }
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
+}
+
+RunningProgramFolder::RunningProgramFolder(const char* argv0)
+{
+    const QFileInfo self(QStringLiteral("/proc/self/exe"));
+    if (self.exists())
+        m_path = self.canonicalFilePath();
+    if (m_path.isEmpty() && argv0)
+        m_path = QFileInfo(QString::fromLocal8Bit(argv0)).absoluteFilePath();
+}

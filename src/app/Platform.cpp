@@ -1,0 +1,19 @@
+#include "app/Platform.h"
+
+#include <algorithm>
+
+QString ProgramFolder::exePath() const
+{
+    const QString file = programFilePath();
+    const qsizetype cut = std::max(file.lastIndexOf(QLatin1Char('/')), file.lastIndexOf(QLatin1Char('\\')));
+    return file.left(cut + 1);
+}
+
+QString ProgramFolder::applicationTitle() const
+{
+    const QString file = programFilePath();
+    const qsizetype cut = std::max(file.lastIndexOf(QLatin1Char('/')), file.lastIndexOf(QLatin1Char('\\')));
+    const QString name = file.mid(cut + 1);
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    return dot < 0 ? name : name.left(dot);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The few places where the program meets the desktop. Each is a small interface with
+// one real implementation and one for tests, so no test opens a browser or blocks on
+// a modal box.
+
+// Hands an address to the user's default program for it (browser, mail program).
+class Shell
+{
+public:
+    virtual ~Shell() = default;
+    virtual void open(const QString& address) = 0;
+};
+
+class MessageBoxes
+{
+public:
+    enum class Style
+    {
+        Plain,        // OK, no icon
+        Error,        // OK, error icon
+        Confirmation, // OK and Cancel, question icon
+    };
+    enum class Answer
+    {
+        Ok,
+        Cancel
+    };
+
+    virtual ~MessageBoxes() = default;
+    virtual Answer show(QWidget* owner, const QString& text, const QString& caption, Style style) = 0;
+};
+
+// Where the program file lives: its folder holds Data/list.db and the list files.
+class ProgramFolder
+{
+public:
+    virtual ~ProgramFolder() = default;
+    virtual QString programFilePath() const = 0;
+
+    // The folder, ending in a path separator.
+    QString exePath() const;
+    // The program file's name without folder, cut at its first full stop.
+    QString applicationTitle() const;
+};
+
+struct Platform
+{
+    Shell& shell;
+    MessageBoxes& boxes;
+    const ProgramFolder& folder;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QString>
+
+// The program's title: the main window's caption and the first line of About.
+extern const QString ProgramTitle;
