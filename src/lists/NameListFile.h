@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// A list of newspaper names kept as a text file beside the program (the favourites
+// and the visit history): one name per line, CR LF after every line, read and
+// written whole. Lines are kept as bytes, so a line written by an older copy in a
+// Windows code page goes back to the file exactly as it came.
+class NameListFile
+{
+public:
+    explicit NameListFile(QString path);
+
+    const QString& path() const { return m_path; }
+    bool exists() const;
+
+    // The lines of the file; a missing file is an empty list and is not created.
+    // Throws FileError "Cannot open file %s" when the file exists but cannot be read.
+    QList<QByteArray> read() const;
+
+    // Replaces the file through a temporary file and a rename, so a failed write
+    // leaves the old file as it was. Throws FileError "Cannot create file %s".
+    void write(const QList<QByteArray>& lines) const;
+
+    // Splits at CR LF, a lone CR or a lone LF; a last line without a line end
+    // counts, a line end at the very end adds no empty line; a byte 0 ends the text.
+    static QList<QByteArray> parse(const QByteArray& bytes);
+    static QByteArray format(const QList<QByteArray>& lines);
+
+    // A line as the user sees it: UTF-8, or Windows-1252 where it is not valid UTF-8.
+    static QString display(const QByteArray& line);
+
+private:
+    QString m_path;
+};

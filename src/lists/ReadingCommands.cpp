@@ -1,0 +1,137 @@
+// Read Now, the visit history and the favourites of the main window.
+#include "app/AppError.h"
+#include "directory/Table.h"
+#include "lists/NameListFile.h"
+#include "lists/NameListModel.h"
+#include "lists/WebAddress.h"
+#include "ui/MainWindow.h"
+
+#include <QComboBox>
+#include <QSignalBlocker>
+
+namespace {
+
+const QString HistoryFile = QStringLiteral("history.txt");
+const QString FavoritesFile = QStringLiteral("favorites.txt");
+
+// The bytes of the line a list box shows: the picked entry's own bytes, or the typed text.
+QByteArray boxLine(const QComboBox* box)
+{
+    const QString text = box->currentText();
+    const int index = box->currentIndex();
+    if (index >= 0 && box->itemText(index) == text)
+        return box->itemData(index).toByteArray();
+    return text.toUtf8();
+}
+
+NameListModel* listOf(const QComboBox* box)
+{
+    return static_cast<NameListModel*>(box->model());
+}
+
+} // namespace
+
+void TForm1::BitBtn2Click()
+{
+    const QString url = Table1->fieldByName(QStringLiteral("URL")).asString();
+    const std::optional<QString> address = WebAddress::forBrowser(url);
+    if (!address) {
+        throw AppError(QStringLiteral("\"%1\" is not a web address, so it was not opened. Only addresses starting with "
+                                      "http:// or https://, or with a host name such as www.example.com, are opened")
+                           .arg(url));
+    }
+    m_platform.shell.open(*address);
+    RecordVisit();
+}
+
+void TForm1::DBGrid1DblClick()
+{
+    BitBtn2Click();
+}
+
+void TForm1::fillHistory(const QList<QByteArray>& lines)
+{
+    // Newest first; whatever the edit field shows stays.
+    const QSignalBlocker blocker(ComboBox4);
+    const QString typed = ComboBox4->currentText();
+    listOf(ComboBox4)->setLines(lines, true);
+    ComboBox4->setCurrentIndex(-1);
+    ComboBox4->setEditText(typed);
+}
+
+void TForm1::fillFavorites(const QList<QByteArray>& lines)
+{
+    const QSignalBlocker blocker(ComboBox3);
+    listOf(ComboBox3)->setLines(lines, false);
+    ComboBox3->setCurrentIndex(-1);
+}
+
+void TForm1::LoadHistory()
+{
+    fillHistory(NameListFile(ExePath + HistoryFile).read());
+}
+
+void TForm1::RecordVisit()
+{
+    const NameListFile file(ExePath + HistoryFile);
+    QList<QByteArray> lines = file.read();
+    lines.append(Table1->field(1).asString().toUtf8());
+    file.write(lines);
+    fillHistory(lines);
+}
+
+void TForm1::SpeedButton3Click()
+{
+    if (ComboBox4->currentText().isEmpty())
+        return;
+    if (!Table1->locate(QStringLiteral("Name"), boxLine(ComboBox4)))
+        return;
+    BitBtn2Click();
+}
+
+void TForm1::SpeedButton4Click()
+{
+    if (!confirm(QStringLiteral("Are you sure you want to delete all history records?")))
+        return;
+    const NameListFile file(ExePath + HistoryFile);
+    if (file.exists())
+        file.write({});
+    fillHistory({});
+}
+
+void TForm1::LoadFavorites()
+{
+    fillFavorites(NameListFile(ExePath + FavoritesFile).read());
+}
+
+void TForm1::BitBtn7Click()
+{
+    const NameListFile file(ExePath + FavoritesFile);
+    QList<QByteArray> lines = file.read();
+    lines.append(Table1->field(1).asString().toUtf8());
+    file.write(lines);
+    LoadFavorites();
+}
+
+void TForm1::SpeedButton1Click()
+{
+    if (ComboBox3->currentText().isEmpty())
+        return;
+    if (!Table1->locate(QStringLiteral("Name"), boxLine(ComboBox3)))
+        return;
+    BitBtn2Click();
+}
+
+void TForm1::SpeedButton2Click()
+{
+    if (ComboBox3->currentText().isEmpty())
+        return;
+    const QByteArray picked = boxLine(ComboBox3);
+    if (!confirm(QStringLiteral("Are you sure you want to delete this record?")))
+        return;
+    const NameListFile file(ExePath + FavoritesFile);
+    QList<QByteArray> lines = file.read();
+    lines.removeAll(picked);
+    file.write(lines);
+    fillFavorites(lines);
+}
