@@ -1,0 +1,269 @@
+// The CSV format, the data tool's commands and the starter directory's data.
+
+#include "TestSupport.h"
+
+#include "app/AppError.h"
+#include "directory/Csv.h"
+#include "directory/DbTool.h"
+#include "directory/Sqlite.h"
+#include "lists/WebAddress.h"
+#include "ui/ItemLists.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+
+QList<QStringList> readAll(const QByteArray& text)
+{
+    Csv::Reader reader(text);
+    QList<QStringList> records;
+    QStringList fields;
+    while (reader.next(fields))
+        records << fields;
+    return records;
+}
+
+QByteArray exported(const QString& db)
+{
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    DbTool::exportCsv(db, out);
+    return out.data();
+}
+
+} // namespace
+
+class TestDbTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void csvReadsQuotedFieldsAndAnyLineEnd_data();
+    void csvReadsQuotedFieldsAndAnyLineEnd();
+    void csvRefusesMalformedText_data();
+    void csvRefusesMalformedText();
+    void exportThenImportReproducesTheTable();
+    void importWithoutNumbersContinuesAfterTheHighest();
+    void badImportsChangeNothing_data();
+    void badImportsChangeNothing();
+    void createRefusesAnExistingFile();
+    void checkFindsProblems();
+    void generatedTablesAreRepeatable();
+    void commandLineReportsWrongUse();
+    void starterDirectoryIsUsable();
+};
+
+void TestDbTool::csvReadsQuotedFieldsAndAnyLineEnd_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QList<QStringList>>("records");
+    QTest::newRow("plain") << QByteArray("a,b\nc,d\n") << QList<QStringList>{{"a", "b"}, {"c", "d"}};
+    QTest::newRow("CR LF, no last end") << QByteArray("a,b\r\nc,d") << QList<QStringList>{{"a", "b"}, {"c", "d"}};
+    QTest::newRow("empty fields") << QByteArray(",,\n") << QList<QStringList>{{"", "", ""}};
+    QTest::newRow("quoted comma and quote")
+        << QByteArray("\"a,b\",\"say \"\"hi\"\"\"\n") << QList<QStringList>{{"a,b", "say \"hi\""}};
+    QTest::newRow("line break inside quotes")
+        << QByteArray("\"one\ntwo\",x\ny,z\n") << QList<QStringList>{{"one\ntwo", "x"}, {"y", "z"}};
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBFNo,Name\n") << QList<QStringList>{{"No", "Name"}};
+    QTest::newRow("UTF-8 and blanks kept")
+        << QByteArray(" El País ,Zürich\n") << QList<QStringList>{{" El País ", "Zürich"}};
+}
+
+void TestDbTool::csvReadsQuotedFieldsAndAnyLineEnd()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QList<QStringList>, records);
+    QCOMPARE(readAll(text), records);
+    QByteArray written;
+    for (const QStringList& record : records)
+        written += Csv::formatRecord(record);
+    QCOMPARE(readAll(written), records);
+}
+
+void TestDbTool::csvRefusesMalformedText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unclosed quote") << QByteArray("a,b\n\"open,c\n") << "line 2: a quoted field is not closed";
+    QTest::newRow("text after quote") << QByteArray("a\n\"x\"y,z\n") << "line 2: unexpected text after a closing quote";
+    QTest::newRow("stray quote") << QByteArray("a\nx\"y\n") << "line 2: a quote inside a field";
+    QTest::newRow("not UTF-8") << QByteArray("a\n\xe9t\xe9\n") << "line 2: the text is not valid UTF-8";
+}
+
+void TestDbTool::csvRefusesMalformedText()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, message);
+    try {
+        readAll(text);
+        QFAIL("read malformed text");
+    } catch (const AppError& error) {
+        QVERIFY2(error.message().startsWith(message), qPrintable(error.message()));
+    }
+}
+
+void TestDbTool::exportThenImportReproducesTheTable()
+{
+    TempProgramFolder folder;
+    const QByteArray csv = "No,Name,Url,Country,State,City,Category\n"
+                           "3,\"Courier, The\",https://courier.example.com/,United States,NY,New York,\n"
+                           "1,\"He said \"\"news\"\"\",,Canada,,,Sports\n"
+                           "7,Süddeutsche Zeitung,https://www.sueddeutsche.de/,Germany,Bavaria,Munich,\n";
+    folder.writeFile(QStringLiteral("in.csv"), csv);
+    DbTool::create(folder.tablePath());
+    QCOMPARE(DbTool::importCsv(folder.tablePath(), folder.path(QStringLiteral("in.csv"))), 3);
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT Url IS NULL AND State IS NULL FROM newspapers WHERE No = 1"),
+             QStringLiteral("1"));
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT Reserved1 || Reserved2 || Reserved3 FROM newspapers WHERE No = 7"),
+             QStringLiteral("000"));
+    const QByteArray first = exported(folder.tablePath());
+    QCOMPARE(readAll(first).size(), 4);
+    QVERIFY(first.indexOf("1,") < first.indexOf("3,")); // No order
+
+    TempProgramFolder copy;
+    DbTool::create(copy.tablePath());
+    copy.writeFile(QStringLiteral("out.csv"), first);
+    DbTool::importCsv(copy.tablePath(), copy.path(QStringLiteral("out.csv")));
+    QCOMPARE(exported(copy.tablePath()), first);
+    QVERIFY(DbTool::check(copy.tablePath()).isEmpty());
+}
+
+void TestDbTool::importWithoutNumbersContinuesAfterTheHighest()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{41, "Existing", "", "", "", "", ""}});
+    folder.writeFile(QStringLiteral("in.csv"), "Name,Url,Country,State,City,Category\nFirst,,,,,\nSecond,,,,,\n\n");
+    QCOMPARE(DbTool::importCsv(folder.tablePath(), folder.path(QStringLiteral("in.csv"))), 2);
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT group_concat(No || Name, ' ') FROM newspapers"),
+             QStringLiteral("41Existing 42First 43Second"));
+}
+
+void TestDbTool::badImportsChangeNothing_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("reason");
+    const QByteArray header = "No,Name,Url,Country,State,City,Category\n";
+    QTest::newRow("wrong header") << QByteArray("Name,Country\nA,B\n") << "line 1: the header must read";
+    QTest::newRow("missing field") << header + "5,A,,,,\n"
+                                   << "line 2: expected 7 fields, found 6";
+    QTest::newRow("number not numeric") << header + "5,A,,,,,\nfive,B,,,,,\n"
+                                        << "line 3: No \"five\"";
+    QTest::newRow("number zero") << header + "0,A,,,,,\n"
+                                 << "line 2: No \"0\"";
+    QTest::newRow("number twice") << header + "5,A,,,,,\n6,B,,,,,\n5,C,,,,,\n"
+                                  << "line 4: No 5 is used twice (also on line 2)";
+    QTest::newRow("number in the table") << header + "8,A,,,,,\n1,B,,,,,\n"
+                                         << "line 3: No 1 is already in the table";
+    QTest::newRow("line break in a name") << header + "5,\"Two\nLines\",,,,,\n"
+                                          << "line 2: the name contains a line break";
+    QTest::newRow("malformed") << header + "5,\"A,,,,,\n"
+                               << "line 2: a quoted field is not closed";
+    QTest::newRow("empty file") << QByteArray() << "is empty";
+}
+
+void TestDbTool::badImportsChangeNothing()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, reason);
+    TempProgramFolder folder;
+    folder.makeTable({{1, "Existing", "", "", "", "", ""}});
+    const QByteArray before = folder.readFile(QStringLiteral("Data/list.db"));
+    folder.writeFile(QStringLiteral("bad.csv"), csv);
+    try {
+        DbTool::importCsv(folder.tablePath(), folder.path(QStringLiteral("bad.csv")));
+        QFAIL("imported a bad file");
+    } catch (const AppError& error) {
+        QVERIFY2(error.message().contains(reason), qPrintable(error.message()));
+        QVERIFY2(error.message().contains(QStringLiteral("bad.csv")), qPrintable(error.message()));
+    }
+    QCOMPARE(folder.readFile(QStringLiteral("Data/list.db")), before);
+}
+
+void TestDbTool::createRefusesAnExistingFile()
+{
+    TempProgramFolder folder;
+    folder.writeFile(QStringLiteral("Data/list.db"), "precious");
+    QVERIFY_THROWS_EXCEPTION(AppError, DbTool::create(folder.tablePath()));
+    QCOMPARE(folder.readFile(QStringLiteral("Data/list.db")), QByteArray("precious"));
+    DbTool::create(folder.path(QStringLiteral("new/folder/list.db")));
+    QVERIFY(DbTool::check(folder.path(QStringLiteral("new/folder/list.db"))).isEmpty());
+}
+
+void TestDbTool::checkFindsProblems()
+{
+    TempProgramFolder folder;
+    folder.makeTable();
+    {
+        sqlite::Database db(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+        db.exec("DROP INDEX City1; PRAGMA journal_mode = WAL");
+    }
+    const QStringList problems = DbTool::check(folder.tablePath());
+    QCOMPARE(problems.size(), 2);
+    QVERIFY(problems[0].contains(QStringLiteral("City1")));
+    QVERIFY(problems[1].contains(QStringLiteral("WAL")));
+    QVERIFY_THROWS_EXCEPTION(AppError, DbTool::check(folder.path(QStringLiteral("missing.db"))));
+    QVERIFY(!folder.exists(QStringLiteral("missing.db")));
+}
+
+void TestDbTool::generatedTablesAreRepeatable()
+{
+    TempProgramFolder folder;
+    DbTool::generate(folder.path(QStringLiteral("a.db")), 2000, 7);
+    DbTool::generate(folder.path(QStringLiteral("b.db")), 2000, 7);
+    DbTool::generate(folder.path(QStringLiteral("c.db")), 2000, 8);
+    const QByteArray a = exported(folder.path(QStringLiteral("a.db")));
+    QCOMPARE(exported(folder.path(QStringLiteral("b.db"))), a);
+    QVERIFY(exported(folder.path(QStringLiteral("c.db"))) != a);
+    const QString db = folder.path(QStringLiteral("a.db"));
+    QCOMPARE(queryValue(db, "SELECT count(*) FROM newspapers"), QStringLiteral("2000"));
+    const int blankCountries = queryValue(db, "SELECT count(*) FROM newspapers WHERE Country IS NULL").toInt();
+    QVERIFY(blankCountries > 10 && blankCountries < 150); // a few percent
+    QVERIFY(queryValue(db, "SELECT count(*) FROM newspapers WHERE Name GLOB '*[^ -~]*'").toInt() > 100); // accents
+    QVERIFY(DbTool::check(db).isEmpty());
+}
+
+void TestDbTool::commandLineReportsWrongUse()
+{
+    TempProgramFolder folder;
+    QCOMPARE(DbTool::run({}), 2);
+    QCOMPARE(DbTool::run({QStringLiteral("frobnicate")}), 2);
+    QCOMPARE(DbTool::run({QStringLiteral("create")}), 2);
+    QCOMPARE(DbTool::run({QStringLiteral("generate"), folder.path(QStringLiteral("g.db")), QStringLiteral("many")}), 2);
+    QCOMPARE(DbTool::run({QStringLiteral("--help")}), 0);
+    QCOMPARE(DbTool::run({QStringLiteral("create"), folder.tablePath()}), 0);
+    QCOMPARE(DbTool::run({QStringLiteral("create"), folder.tablePath()}), 1);
+    QCOMPARE(DbTool::run({QStringLiteral("check"), folder.tablePath()}), 0);
+    QCOMPARE(DbTool::run({QStringLiteral("export"), folder.tablePath(), folder.path(QStringLiteral("out.csv"))}), 0);
+    QCOMPARE(folder.readFile(QStringLiteral("out.csv")), QByteArray("No,Name,Url,Country,State,City,Category\n"));
+}
+
+void TestDbTool::starterDirectoryIsUsable()
+{
+    QFile file(QStringLiteral(KESTROVE_STARTER_CSV));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QStringList> records = readAll(file.readAll());
+    QCOMPARE(records.first(), (QStringList{"No", "Name", "Url", "Country", "State", "City", "Category"}));
+    QVERIFY(records.size() > 300);
+    const QStringList countryList = ItemLists::searchCountries();
+    const QSet<QString> countries(countryList.begin(), countryList.end());
+    const QStringList categoryList = ItemLists::dialogCategories();
+    QSet<QString> seen;
+    QSet<QString> names;
+    for (qsizetype i = 1; i < records.size(); ++i) {
+        const QStringList& r = records[i];
+        QCOMPARE(r.size(), 7);
+        QVERIFY2(countries.contains(r[3]), qPrintable(r[3]));
+        QVERIFY2(r[6].isEmpty() || categoryList.contains(r[6]), qPrintable(r[6]));
+        QVERIFY2(WebAddress::forBrowser(r[2]) == r[2] && r[2].startsWith(QLatin1String("http")), qPrintable(r[2]));
+        QVERIFY2(!names.contains(r[1]) && r[1] == r[1].trimmed() && !r[1].isEmpty(), qPrintable(r[1]));
+        names.insert(r[1]);
+        seen.insert(r[3]);
+    }
+    QVERIFY(seen.size() >= 40);
+}
+
+QTEST_GUILESS_MAIN(TestDbTool)
+#include "test_dbtool.moc"

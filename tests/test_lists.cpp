@@ -1,0 +1,472 @@
+// The name-list files, the address rule, Read Now, the visit history and the favourites.
+
+#include "TestSupport.h"
+
+#include "app/AppError.h"
+#include "directory/Table.h"
+#include "lists/NameListFile.h"
+#include "lists/WebAddress.h"
+#include "ui/DBGrid.h"
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+const std::vector<Row> Papers = {
+    {1, "Alpha Post", "https://alpha.example.com/", "Canada", "", "", ""},
+    {2, "Beta Times", "www.beta.example.com/news", "Canada", "", "", ""},
+    {3, "Gamma Daily", "https://gamma.example.com/", "France", "", "", ""},
+    {4, "No Address", "", "Canada", "", "", ""},
+    {5, "", "https://nameless.example.com/", "Canada", "", "", ""},
+    {6, "Local File", "file:///etc/passwd", "Canada", "", "", ""},
+};
+
+// Lowers the largest file this process may write, so writes fail as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
+QStringList entries(const QComboBox* box)
+{
+    QStringList list;
+    for (int i = 0; i < box->count(); ++i)
+        list << box->itemText(i);
+    return list;
+}
+
+} // namespace
+
+class TestLists : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fileFormatReadsAnyLineEndAndWritesCrLf_data();
+    void fileFormatReadsAnyLineEndAndWritesCrLf();
+    void linesKeepTheirBytesAndShowDecoded();
+    void unreadableAndUnwritableFilesKeepOldContent();
+    void fullDiskLeavesOldFileIntact();
+    void onlyWebAddressesReachTheBrowser_data();
+    void onlyWebAddressesReachTheBrowser();
+
+    void init();
+    void cleanup();
+    void readNowOpensAndRecordsFromEveryTrigger();
+    void readNowRefusesBlankAndUnsafeAddresses();
+    void historyKeepsEveryVisitNewestFirst();
+    void historyGoLocatesExactlyWithinFilter();
+    void clearHistoryEmptiesFileAndKeepsTypedText();
+    void favoritesAddGoAndDelete();
+    void favoritesDeleteCreatesMissingFileAndKeepsOthersBytes();
+    void listFailuresLeaveFilesAndBoxes();
+    void longHistoryStillRecords();
+
+private:
+    std::unique_ptr<TestPlatform> t;
+    std::unique_ptr<TForm1> form;
+    void select(const QString& name) { QVERIFY(form->Table1->locate(QStringLiteral("Name"), name)); }
+};
+
+void TestLists::fileFormatReadsAnyLineEndAndWritesCrLf_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<QByteArray>>("lines");
+    QTest::newRow("empty") << QByteArray() << QList<QByteArray>{};
+    QTest::newRow("CR LF") << QByteArray("A\r\nB\r\n") << QList<QByteArray>{"A", "B"};
+    QTest::newRow("lone CR and LF") << QByteArray("A\rB\nC") << QList<QByteArray>{"A", "B", "C"};
+    QTest::newRow("last line without end") << QByteArray("A\r\nB") << QList<QByteArray>{"A", "B"};
+    QTest::newRow("empty line inside") << QByteArray("A\r\n\r\nB\r\n") << QList<QByteArray>{"A", "", "B"};
+    QTest::newRow("empty last line") << QByteArray("A\n\n") << QList<QByteArray>{"A", ""};
+    QTest::newRow("CR then CR LF") << QByteArray("A\r\r\nB") << QList<QByteArray>{"A", "", "B"};
+    QTest::newRow("only a line end") << QByteArray("\r\n") << QList<QByteArray>{""};
+    QTest::newRow("stops at byte 0") << QByteArray("A\r\nB\0C\r\nD", 10) << QList<QByteArray>{"A", "B"};
+    QTest::newRow("blanks kept") << QByteArray(" A \r\n") << QList<QByteArray>{" A "};
+}
+
+void TestLists::fileFormatReadsAnyLineEndAndWritesCrLf()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<QByteArray>, lines);
+    QCOMPARE(NameListFile::parse(bytes), lines);
+    QByteArray expected;
+    for (const QByteArray& line : lines)
+        expected += line + "\r\n";
+    QCOMPARE(NameListFile::format(lines), expected);
+    QCOMPARE(NameListFile::parse(NameListFile::format(lines)), lines);
+}
+
+void TestLists::linesKeepTheirBytesAndShowDecoded()
+{
+    TempProgramFolder folder;
+    const QByteArray old = "Caf\xe9 Noir\r\nEl Pa\xc3\xads\r\n\x80uro\r\n";
+    folder.writeFile(QStringLiteral("list.txt"), old);
+    const NameListFile file(folder.path(QStringLiteral("list.txt")));
+    const QList<QByteArray> lines = file.read();
+    QCOMPARE(NameListFile::display(lines[0]), QStringLiteral("Café Noir")); // Windows-1252
+    QCOMPARE(NameListFile::display(lines[1]), QStringLiteral("El País"));   // UTF-8
+    QCOMPARE(NameListFile::display(lines[2]), QStringLiteral("€uro"));
+    file.write(lines);
+    QCOMPARE(folder.readFile(QStringLiteral("list.txt")), old);
+    file.write({});
+    QCOMPARE(folder.readFile(QStringLiteral("list.txt")), QByteArray());
+    const NameListFile missing(folder.path(QStringLiteral("missing.txt")));
+    QVERIFY(missing.read().isEmpty());
+    QVERIFY(!folder.exists(QStringLiteral("missing.txt")));
+}
+
+void TestLists::unreadableAndUnwritableFilesKeepOldContent()
+{
+    TempProgramFolder folder;
+    QDir().mkpath(folder.path(QStringLiteral("history.txt")));
+    const NameListFile directory(folder.path(QStringLiteral("history.txt")));
+    try {
+        directory.read();
+        QFAIL("read a folder as a list");
+    } catch (const FileError& error) {
+        QCOMPARE(error.message(), QStringLiteral("Cannot open file %1").arg(directory.path()));
+    }
+    try {
+        directory.write({"A"});
+        QFAIL("replaced a folder by a list");
+    } catch (const FileError& error) {
+        QCOMPARE(error.message(), QStringLiteral("Cannot create file %1").arg(directory.path()));
+    }
+    QVERIFY(QFileInfo(directory.path()).isDir());
+
+    if (runningAsRoot())
+        QSKIP("root writes into write-protected folders; the rest needs an ordinary user");
+    folder.writeFile(QStringLiteral("favorites.txt"), "Old\r\n");
+    QFile::setPermissions(folder.path(QString()), QFile::ReadOwner | QFile::ExeOwner);
+    const NameListFile locked(folder.path(QStringLiteral("favorites.txt")));
+    QVERIFY_THROWS_EXCEPTION(FileError, locked.write({"New"}));
+    QFile::setPermissions(folder.path(QString()), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(folder.readFile(QStringLiteral("favorites.txt")), QByteArray("Old\r\n"));
+}
+
+void TestLists::fullDiskLeavesOldFileIntact()
+{
+    TempProgramFolder folder;
+    QByteArray old;
+    for (int i = 0; i < 50; ++i)
+        old += "Newspaper number " + QByteArray::number(i) + "\r\n";
+    folder.writeFile(QStringLiteral("history.txt"), old);
+    const NameListFile file(folder.path(QStringLiteral("history.txt")));
+    QList<QByteArray> lines = file.read();
+    for (int i = 0; i < 2000; ++i)
+        lines.append("Another newspaper with a long name");
+    {
+        const FileSizeLimit limit(8192);
+        try {
+            file.write(lines);
+            QFAIL("a write past the size limit succeeded");
+        } catch (const FileError& error) {
+            QCOMPARE(error.message(), QStringLiteral("Cannot create file %1").arg(file.path()));
+        }
+    }
+    QCOMPARE(folder.readFile(QStringLiteral("history.txt")), old);
+    QCOMPARE(QDir(folder.path(QString())).entryList(QDir::Files), QStringList{"history.txt"}); // no leftovers
+}
+
+void TestLists::onlyWebAddressesReachTheBrowser_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("opened"); // empty: refused
+    auto row = [](const char* stored, const char* opened) {
+        const QByteArray tag = QByteArray(stored).replace('\n', "\\n");
+        QTest::newRow(tag.constData()) << QString::fromUtf8(stored) << QString::fromUtf8(opened);
+    };
+    row("https://www.lemonde.fr/", "https://www.lemonde.fr/");
+    row("http://example.com", "http://example.com");
+    row("HTTPS://EXAMPLE.COM/Path?q=1#top", "HTTPS://EXAMPLE.COM/Path?q=1#top");
+    row("www.example.com/x", "https://www.example.com/x");
+    row("example.co.uk", "https://example.co.uk");
+    row("www.example.com:8080/news", "https://www.example.com:8080/news");
+    row("  https://padded.example.com/  ", "https://padded.example.com/");
+    row("www.bürgerzeitung.de", "https://www.bürgerzeitung.de");
+    row("", "");
+    row("file:///etc/passwd", "");
+    row("/etc/passwd", "");
+    row("C:\\Windows\\notepad.exe", "");
+    row("\\\\server\\share\\run.exe", "");
+    row("javascript:alert(1)", "");
+    row("data:text/html,<b>x</b>", "");
+    row("mailto:someone@example.com", "");
+    row("ftp://files.example.com/", "");
+    row("https:///etc/passwd", "");
+    row("localhost", "");
+    row("https://exa mple.com/", "");
+    row("https://example.com/\nfile:///x", "");
+    row("-flag.example.com", "");
+}
+
+void TestLists::onlyWebAddressesReachTheBrowser()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, opened);
+    QCOMPARE(WebAddress::forBrowser(stored).value_or(QString()), opened);
+}
+
+void TestLists::init()
+{
+    t = std::make_unique<TestPlatform>();
+    t->folder.makeTable(Papers);
+    form = std::make_unique<TForm1>(t->platform);
+}
+
+void TestLists::cleanup()
+{
+    form.reset();
+    t.reset();
+}
+
+void TestLists::readNowOpensAndRecordsFromEveryTrigger()
+{
+    select(QStringLiteral("Alpha Post"));
+    QTest::mouseClick(form->SpeedButton5, Qt::LeftButton);
+    form->menuItem(QStringLiteral("VisitNow1"))->trigger();
+    form->menuItem(QStringLiteral("N11"))->trigger();
+    select(QStringLiteral("Beta Times"));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    const QRect cell = form->DBGrid1->visualRect(form->DBGrid1->currentIndex());
+    QTest::mouseDClick(form->DBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(t->shell.opened,
+             (std::vector<QString>{"https://alpha.example.com/", "https://alpha.example.com/",
+                                   "https://alpha.example.com/", "https://www.beta.example.com/news"}));
+    QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")),
+             QByteArray("Alpha Post\r\nAlpha Post\r\nAlpha Post\r\nBeta Times\r\n"));
+    QCOMPARE(entries(form->ComboBox4).first(), QStringLiteral("Beta Times"));
+    QVERIFY(t->boxes.shown.empty());
+}
+
+void TestLists::readNowRefusesBlankAndUnsafeAddresses()
+{
+    select(QStringLiteral("No Address"));
+    form->run(QStringLiteral("BitBtn2Click"));
+    select(QStringLiteral("Local File"));
+    form->run(QStringLiteral("BitBtn2Click"));
+    QVERIFY(t->shell.opened.empty());
+    QVERIFY(!t->folder.exists(QStringLiteral("history.txt")));
+    QCOMPARE(t->boxes.errors().size(), 2);
+    QCOMPARE(t->boxes.errors()[0], QStringLiteral("Invalid variant type conversion."));
+    QVERIFY2(t->boxes.errors()[1].contains(QStringLiteral("\"file:///etc/passwd\" is not a web address")),
+             qPrintable(t->boxes.errors()[1]));
+
+    // A blank name: the address opens, the history stays as it was.
+    form->Table1->setIndexName(QString());
+    form->Table1->last();
+    form->Table1->moveTo(4);
+    QCOMPARE(form->Table1->fieldByName(QStringLiteral("No")).asInteger(), 5);
+    form->run(QStringLiteral("BitBtn2Click"));
+    QCOMPARE(t->shell.opened, std::vector<QString>{"https://nameless.example.com/"});
+    QCOMPARE(t->boxes.errors().last(), QStringLiteral("Invalid variant type conversion."));
+    QVERIFY(!t->folder.exists(QStringLiteral("history.txt")));
+
+    // An empty grid.
+    form->Edit1->setText(QStringLiteral("nothing like this"));
+    form->BitBtn5Click();
+    form->run(QStringLiteral("DBGrid1DblClick"));
+    QCOMPARE(t->boxes.errors().size(), 4);
+    QCOMPARE(t->shell.opened.size(), size_t(1));
+}
+
+void TestLists::historyKeepsEveryVisitNewestFirst()
+{
+    for (const char* name : {"Alpha Post", "Beta Times", "Alpha Post"}) {
+        select(QString::fromLatin1(name));
+        form->BitBtn2Click();
+    }
+    QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")),
+             QByteArray("Alpha Post\r\nBeta Times\r\nAlpha Post\r\n"));
+    QCOMPARE(entries(form->ComboBox4), (QStringList{"Alpha Post", "Beta Times", "Alpha Post"}));
+    QCOMPARE(form->ComboBox4->currentText(), QString()); // the box's own text is never set
+}
+
+void TestLists::historyGoLocatesExactlyWithinFilter()
+{
+    t->folder.writeFile(QStringLiteral("history.txt"), "Gamma Daily\r\n");
+    form->LoadHistory();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    form->ComboBox4->setCurrentIndex(0);
+    QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
+    QCOMPARE(form->DBGrid1->currentIndex().row(), form->Table1->currentRow());
+    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Gamma Daily"));
+    QCOMPARE(t->shell.opened, std::vector<QString>{"https://gamma.example.com/"});
+    QCOMPARE(entries(form->ComboBox4), (QStringList{"Gamma Daily", "Gamma Daily"}));
+
+    // Typed text: exact, letter case included; hidden records are not found.
+    form->ComboBox4->setEditText(QStringLiteral("beta times"));
+    form->SpeedButton3Click();
+    form->ComboBox4->setEditText(QStringLiteral("Beta"));
+    form->SpeedButton3Click();
+    form->ComboBox1->setEditText(QStringLiteral("France"));
+    form->BitBtn5Click();
+    form->ComboBox4->setEditText(QStringLiteral("Beta Times"));
+    form->SpeedButton3Click();
+    form->ComboBox4->setEditText(QString());
+    form->SpeedButton3Click();
+    QCOMPARE(t->shell.opened.size(), size_t(1));
+    QVERIFY(t->boxes.shown.empty());
+    form->BitBtn4Click();
+    form->ComboBox4->setEditText(QStringLiteral("Beta Times"));
+    form->SpeedButton3Click();
+    QCOMPARE(t->shell.opened.back(), QStringLiteral("https://www.beta.example.com/news"));
+}
+
+void TestLists::clearHistoryEmptiesFileAndKeepsTypedText()
+{
+    select(QStringLiteral("Alpha Post"));
+    form->BitBtn2Click();
+    form->ComboBox4->setEditText(QStringLiteral("Gamma Daily"));
+    t->boxes.answers = {MessageBoxes::Answer::Cancel};
+    form->SpeedButton4Click();
+    QCOMPARE(form->ComboBox4->count(), 1);
+    QCOMPARE(t->boxes.shown.back().text, QStringLiteral("Are you sure you want to delete all history records?"));
+    QCOMPARE(t->boxes.shown.back().caption, QStringLiteral("Confirmation"));
+    QVERIFY(t->boxes.shown.back().style == MessageBoxes::Style::Confirmation);
+    form->SpeedButton4Click();
+    QCOMPARE(form->ComboBox4->count(), 0);
+    QCOMPARE(form->ComboBox4->currentText(), QStringLiteral("Gamma Daily"));
+    QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")), QByteArray());
+    form->SpeedButton3Click(); // Go with the text left in the box
+    QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")), QByteArray("Gamma Daily\r\n"));
+
+    QFile::remove(t->folder.path(QStringLiteral("history.txt")));
+    form->SpeedButton4Click();
+    QVERIFY(!t->folder.exists(QStringLiteral("history.txt")));
+    QCOMPARE(form->ComboBox4->count(), 0);
+}
+
+void TestLists::favoritesAddGoAndDelete()
+{
+    select(QStringLiteral("Beta Times"));
+    form->menuItem(QStringLiteral("AddtoFavorites2"))->trigger();
+    QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray("Beta Times\r\n"));
+    select(QStringLiteral("Alpha Post"));
+    form->menuItem(QStringLiteral("AddtoFavorites1"))->trigger();
+    select(QStringLiteral("Beta Times"));
+    form->BitBtn7Click();
+    QCOMPARE(entries(form->ComboBox3), (QStringList{"Beta Times", "Alpha Post", "Beta Times"}));
+    QCOMPARE(form->ComboBox3->currentIndex(), -1);
+
+    // Nothing picked: Go and Delete do nothing, not even ask.
+    form->SpeedButton1Click();
+    form->SpeedButton2Click();
+    QVERIFY(t->boxes.shown.empty());
+    QVERIFY(t->shell.opened.empty());
+
+    form->ComboBox3->setCurrentIndex(1);
+    form->SpeedButton1Click();
+    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Alpha Post"));
+    QCOMPARE(t->shell.opened, std::vector<QString>{"https://alpha.example.com/"});
+    QCOMPARE(entries(form->ComboBox4).first(), QStringLiteral("Alpha Post"));
+
+    form->ComboBox3->setCurrentIndex(0);
+    t->boxes.answers = {MessageBoxes::Answer::Cancel};
+    form->SpeedButton2Click();
+    QCOMPARE(form->ComboBox3->count(), 3);
+    form->SpeedButton2Click(); // OK: both equal lines go
+    QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray("Alpha Post\r\n"));
+    QCOMPARE(entries(form->ComboBox3), QStringList{"Alpha Post"});
+    QCOMPARE(form->ComboBox3->currentIndex(), -1);
+    form->ComboBox3->setCurrentIndex(0);
+    form->SpeedButton2Click();
+    QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray()); // 0 bytes
+    QCOMPARE(form->ComboBox3->count(), 0);
+}
+
+void TestLists::favoritesDeleteCreatesMissingFileAndKeepsOthersBytes()
+{
+    t->folder.writeFile(QStringLiteral("favorites.txt"), "Caf\xe9\r\n\r\nBeta Times\r\nbeta times\r\n");
+    form->LoadFavorites();
+    QCOMPARE(entries(form->ComboBox3), (QStringList{"Café", "", "Beta Times", "beta times"}));
+    form->ComboBox3->setCurrentIndex(1); // the empty line: nothing happens
+    form->SpeedButton2Click();
+    form->SpeedButton1Click();
+    QVERIFY(t->boxes.shown.empty());
+    form->ComboBox3->setCurrentIndex(2);
+    form->SpeedButton2Click();
+    QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray("Caf\xe9\r\n\r\nbeta times\r\n"));
+
+    // Another copy of the program adds a line: the next change here keeps it.
+    t->folder.writeFile(QStringLiteral("favorites.txt"), "Caf\xe9\r\nFrom elsewhere\r\n");
+    select(QStringLiteral("Gamma Daily"));
+    form->BitBtn7Click();
+    QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")),
+             QByteArray("Caf\xe9\r\nFrom elsewhere\r\nGamma Daily\r\n"));
+
+    // The file removed while the program runs: Delete writes an empty one.
+    form->ComboBox3->setCurrentIndex(0);
+    QFile::remove(t->folder.path(QStringLiteral("favorites.txt")));
+    form->SpeedButton2Click();
+    QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray());
+    QCOMPARE(form->ComboBox3->count(), 0);
+}
+
+void TestLists::listFailuresLeaveFilesAndBoxes()
+{
+    // The history cannot be read: the address is opened, nothing is written.
+    QDir().mkpath(t->folder.path(QStringLiteral("history.txt")));
+    select(QStringLiteral("Alpha Post"));
+    form->run(QStringLiteral("BitBtn2Click"));
+    QCOMPARE(t->shell.opened.size(), size_t(1));
+    QCOMPARE(t->boxes.errors(),
+             QStringList{QStringLiteral("Cannot open file %1.").arg(t->folder.path(QStringLiteral("history.txt")))});
+    QDir(t->folder.path(QStringLiteral("history.txt"))).removeRecursively();
+
+    // A full disk: the old favourites stay, and so do the box's entries.
+    QByteArray old;
+    for (int i = 0; i < 200; ++i)
+        old += "Favourite " + QByteArray::number(i) + "\r\n";
+    t->folder.writeFile(QStringLiteral("favorites.txt"), old);
+    form->LoadFavorites();
+    {
+        const FileSizeLimit limit(static_cast<rlim_t>(old.size()));
+        form->run(QStringLiteral("BitBtn7Click"));
+    }
+    QCOMPARE(t->boxes.errors().last(),
+             QStringLiteral("Cannot create file %1.").arg(t->folder.path(QStringLiteral("favorites.txt"))));
+    QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), old);
+    QCOMPARE(form->ComboBox3->count(), 200);
+}
+
+void TestLists::longHistoryStillRecords()
+{
+    QByteArray history;
+    for (int i = 0; i < 100000; ++i)
+        history += "Visited newspaper " + QByteArray::number(i) + "\r\n";
+    t->folder.writeFile(QStringLiteral("history.txt"), history);
+    form->LoadHistory();
+    QCOMPARE(form->ComboBox4->count(), 100000);
+    select(QStringLiteral("Gamma Daily"));
+    form->BitBtn2Click();
+    QCOMPARE(form->ComboBox4->count(), 100001);
+    QCOMPARE(form->ComboBox4->itemText(0), QStringLiteral("Gamma Daily"));
+    QCOMPARE(form->ComboBox4->itemText(100000), QStringLiteral("Visited newspaper 0"));
+    QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")), history + "Gamma Daily\r\n");
+}
+
+QTEST_MAIN(TestLists)
+#include "test_lists.moc"

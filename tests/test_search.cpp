@@ -1,0 +1,294 @@
+// The search rule, Search and Show All, the Enter key in the criteria, and both kinds of sort.
+
+#include "TestSupport.h"
+
+#include "directory/RecordStore.h"
+#include "directory/Table.h"
+#include "search/SearchFilter.h"
+#include "ui/DBGrid.h"
+#include "ui/MainWindow.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+const std::vector<Row> Papers = {
+    {1, "The Times", "https://www.thetimes.co.uk/", "United Kingdom", "", "London", ""},
+    {2, "Le Monde", "https://www.lemonde.fr/", "France", "", "Paris", ""},
+    {3, "Le Figaro", "https://www.lefigaro.fr/", "France", "", "Paris", "Politics"},
+    {4, "Sahel Dimanche", "https://www.sahel.ne/", "Niger", "", "Niamey", ""},
+    {5, "The Punch", "https://punchng.com/", "Nigeria", "Lagos", "Lagos", ""},
+    {6, "Nameless", "https://nameless.example.com/", "", "", "", ""},
+    {7, "Tallahassee Democrat", "https://www.tallahassee.com/", "United States", "FL", "Tallahassee", ""},
+    {8, "Financial Times", "https://www.ft.com/", "United Kingdom", "", "London", "Business"},
+};
+
+QStringList names(TForm1& form)
+{
+    QStringList list;
+    for (int row = 0; row < form.Table1->recordCount(); ++row)
+        list << form.Table1->displayText(row, 1);
+    return list;
+}
+
+QString current(TForm1& form)
+{
+    return form.Table1->fieldByName(QStringLiteral("Name")).asString();
+}
+
+} // namespace
+
+class TestSearch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ruleMatchesActiveCriteriaInAnyCase_data();
+    void ruleMatchesActiveCriteriaInAnyCase();
+    void everyActiveCriterionMustOccur();
+    void init();
+    void cleanup();
+    void searchNarrowsAndShowAllRestores();
+    void criteriaAreReadAtEachReRead();
+    void noMatchLeavesNoCurrentRecord();
+    void menuSortKeepsRecordAndFilter();
+    void titleClickEndsOnFirstRecordAndKeepsFilter();
+    void enterStepsThroughCriteriaWithoutSearching();
+
+private:
+    std::unique_ptr<TestPlatform> t;
+    std::unique_ptr<TForm1> form;
+};
+
+void TestSearch::ruleMatchesActiveCriteriaInAnyCase_data()
+{
+    QTest::addColumn<QString>("criterion");
+    QTest::addColumn<QString>("field"); // "<blank>" for a blank field
+    QTest::addColumn<bool>("passes");
+    auto row = [](const char* tag, const char* criterion, const char* field, bool passes) {
+        QTest::newRow(tag) << QString::fromUtf8(criterion) << QString::fromUtf8(field) << passes;
+    };
+    row("All is inactive", "All", "Anything", true);
+    row("All lets blanks through", "All", "<blank>", true);
+    row("empty is inactive", "", "<blank>", true);
+    row("lower-case all is active", "all", "Tallahassee", true);
+    row("lower-case all rejects", "all", "FL", false);
+    row("ALL is active", "ALL", "Small Town", true);
+    row("All with a blank is active", " All", "All", false);
+    row("All with a blank matches inside", "All ", "All News", true);
+    row("upper-case criterion", "TIMES", "The New York Times", true);
+    row("lower-case field", "Times", "the sunday times", true);
+    row("accented capital", "é", "ÉCLAIR", true);
+    row("accented both ways", "ÖRNEK", "örnek gazete", true);
+    row("cedilla and tilde", "ÇAĞ", "Yeni çağ", true);
+    row("Polish", "ŁÓDŹ", "Dziennik Łódzki łódź", true);
+    row("Cyrillic", "МОСКВА", "Вечерняя Москва", true);
+    row("Greek", "ΚΑΘΗΜΕΡΙΝΉ", "Η Καθημερινή", true);
+    row("Greek accents are not removed", "ΚΑΘΗΜΕΡΙΝΗ", "Η Καθημερινή", false);
+    row("accents are not removed", "e", "É", false);
+    row("Niger keeps Nigeria", "Niger", "Nigeria", true);
+    row("Guinea in Papua new Guinea", "Guinea", "Papua new Guinea", true);
+    row("Guinea in Guinea-Bissau", "Guinea", "Guinea-Bissau", true);
+    row("united", "united", "United Arab Emirates", true);
+    row("two words together", "New York", "The New York Post", true);
+    row("two words with other blanks", "New York", "New  York", false);
+    row("one blank needs a blank", " ", "NewYork", false);
+    row("one blank", " ", "New York", true);
+    row("leading blank not at start", " Times", "Times Union", false);
+    row("leading blank inside", " Times", "The Times", true);
+    row("no wildcard star", "T*s", "Times", false);
+    row("percent is itself", "100%", "100% News", true);
+    row("question mark is itself", "?", "Why", false);
+    row("blank field rejects an active criterion", "France", "<blank>", false);
+    row("empty text rejects an active criterion", "France", "", false);
+}
+
+void TestSearch::ruleMatchesActiveCriteriaInAnyCase()
+{
+    QFETCH(QString, criterion);
+    QFETCH(QString, field);
+    QFETCH(bool, passes);
+    // The same rule for each of the six criteria and their fields.
+    const int positions[] = {1, 3, 4, 5, 6, 2};
+    for (int i = 0; i < 6; ++i) {
+        RecordStore store;
+        std::array<QByteArray, Field::TextCount> texts;
+        for (QByteArray& text : texts)
+            text = "something";
+        texts[static_cast<size_t>(positions[i] - 1)] =
+            field == QLatin1String("<blank>") ? QByteArray() : field.toUtf8();
+        const auto slot = store.add(1, texts);
+        if (field.isEmpty()) // an empty text as another tool may have stored it
+            store.replaceTexts(slot, {});
+        SearchCriteria criteria{"All", "All", "All", "All", "All", "All"};
+        QString* fields[] = {&criteria.name, &criteria.country,  &criteria.state,
+                             &criteria.city, &criteria.category, &criteria.web};
+        *fields[i] = criterion;
+        QCOMPARE(SearchFilter(criteria).accept(store, slot), passes);
+    }
+}
+
+void TestSearch::everyActiveCriterionMustOccur()
+{
+    RecordStore store;
+    const auto blankState =
+        store.add(1, {"Tallahassee Democrat", "https://x.com/", "United States", "", "Tallahassee", ""});
+    const auto both =
+        store.add(2, {"Tallahassee Democrat", "https://x.com/", "United States", "FL", "Tallahassee", ""});
+    SearchCriteria criteria{"All", "All", "FL", "Tallahassee", "All", "All"};
+    const SearchFilter filter(criteria);
+    QVERIFY(!filter.accept(store, blankState)); // a blank State no longer lets the record through
+    QVERIFY(filter.accept(store, both));
+    criteria.city = QStringLiteral("Miami");
+    QVERIFY(!SearchFilter(criteria).accept(store, both));
+    QVERIFY(SearchFilter(criteria).sameAs(SearchFilter(criteria)));
+    QVERIFY(!SearchFilter(criteria).sameAs(filter));
+}
+
+void TestSearch::init()
+{
+    t = std::make_unique<TestPlatform>();
+    t->folder.makeTable(Papers);
+    form = std::make_unique<TForm1>(t->platform);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+}
+
+void TestSearch::cleanup()
+{
+    form.reset();
+    t.reset();
+}
+
+void TestSearch::searchNarrowsAndShowAllRestores()
+{
+    form->ComboBox1->setEditText(QStringLiteral("Niger"));
+    QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
+    QCOMPARE(names(*form), (QStringList{"Sahel Dimanche", "The Punch"}));
+    QCOMPARE(form->Table1->currentRow(), 0);
+    QCOMPARE(form->DBGrid1->currentIndex().row(), 0);
+
+    form->ComboBox1->setEditText(QStringLiteral("france"));
+    form->ComboBox2->setEditText(QStringLiteral("POLITICS"));
+    form->BitBtn5Click();
+    QCOMPARE(names(*form), QStringList{"Le Figaro"});
+
+    form->DBGrid1->setFocus();
+    QTest::mouseClick(form->SpeedButton7, Qt::LeftButton);
+    QCOMPARE(form->Table1->recordCount(), 8);
+    QCOMPARE(current(*form), QStringLiteral("Financial Times"));
+    QCOMPARE(form->ComboBox1->currentText(), QStringLiteral("france")); // criteria stay
+    form->BitBtn5Click();
+    QCOMPARE(names(*form), QStringList{"Le Figaro"});
+
+    for (QLineEdit* edit : {form->Edit1, form->Edit3, form->Edit4, form->Edit6})
+        edit->clear();
+    form->ComboBox1->setEditText(QString());
+    form->ComboBox2->setEditText(QString());
+    form->BitBtn5Click();
+    QCOMPARE(form->Table1->recordCount(), 8); // empty criteria are inactive
+}
+
+void TestSearch::criteriaAreReadAtEachReRead()
+{
+    form->Edit1->setText(QStringLiteral("times"));
+    form->BitBtn5Click();
+    QCOMPARE(names(*form), (QStringList{"Financial Times", "The Times"}));
+    form->Edit1->setText(QStringLiteral("Le "));
+    QCOMPARE(form->Table1->recordCount(), 2); // nothing changes by itself
+    form->Country1Click();                    // a re-read judges by the new text
+    QCOMPARE(names(*form), (QStringList{"Le Monde", "Le Figaro"}));
+}
+
+void TestSearch::noMatchLeavesNoCurrentRecord()
+{
+    form->Edit6->setText(QStringLiteral(".nowhere"));
+    form->BitBtn5Click();
+    QCOMPARE(form->Table1->recordCount(), 0);
+    QVERIFY(!form->Table1->hasCurrentRecord());
+    QVERIFY(!form->DBGrid1->currentIndex().isValid());
+    form->City1Click(); // a menu sort on an empty view: no error
+    QVERIFY(t->boxes.shown.empty());
+    QCOMPARE(form->Table1->indexName(), QStringLiteral("City1"));
+    form->BitBtn4Click();
+    QCOMPARE(form->Table1->recordCount(), 8);
+    QCOMPARE(form->Table1->currentRow(), 0);
+}
+
+void TestSearch::menuSortKeepsRecordAndFilter()
+{
+    form->ComboBox1->setEditText(QStringLiteral("United"));
+    form->BitBtn5Click();
+    QCOMPARE(names(*form), (QStringList{"Financial Times", "Tallahassee Democrat", "The Times"}));
+    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Tallahassee Democrat")));
+    QSignalSpy resets(form->Table1, &Table::rowsReset);
+    form->menuItem(QStringLiteral("City1"))->trigger();
+    QCOMPARE(names(*form), (QStringList{"The Times", "Financial Times", "Tallahassee Democrat"})); // London by No
+    QCOMPARE(current(*form), QStringLiteral("Tallahassee Democrat"));
+    QCOMPARE(form->DBGrid1->currentIndex().row(), 2);
+    QCOMPARE(resets.count(), 1);
+    form->menuItem(QStringLiteral("City2"))->trigger(); // the same order from the pop-up menu
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(current(*form), QStringLiteral("Tallahassee Democrat"));
+    form->menuItem(QStringLiteral("WebAddress2"))->trigger();
+    QCOMPARE(form->Table1->indexName(), QStringLiteral("URL1"));
+    QCOMPARE(names(*form), (QStringList{"Financial Times", "Tallahassee Democrat", "The Times"}));
+    QCOMPARE(current(*form), QStringLiteral("Tallahassee Democrat"));
+}
+
+void TestSearch::titleClickEndsOnFirstRecordAndKeepsFilter()
+{
+    form->Edit4->setText(QStringLiteral("a")); // Paris, Niamey, Lagos, Tallahassee
+    form->BitBtn5Click();
+    QCOMPARE(form->Table1->recordCount(), 5);
+    form->Table1->last();
+    QHeaderView* titles = form->DBGrid1->horizontalHeader();
+    auto click = [&](int column) {
+        QTest::mouseClick(titles->viewport(), Qt::LeftButton, {},
+                          QPoint(titles->sectionViewportPosition(column) + 10, titles->height() / 2));
+    };
+    click(5); // Web Address
+    QCOMPARE(form->Table1->indexName(), QStringLiteral("URL1"));
+    QVERIFY(form->Table1->filtered());
+    QCOMPARE(names(*form),
+             (QStringList{"The Punch", "Le Figaro", "Le Monde", "Sahel Dimanche", "Tallahassee Democrat"}));
+    QCOMPARE(form->Table1->currentRow(), 0);
+    form->Table1->last();
+    click(5); // the active order: still back to the top
+    QCOMPARE(form->Table1->currentRow(), 0);
+    QCOMPARE(form->DBGrid1->currentIndex().row(), 0);
+    click(1);
+    QCOMPARE(form->Table1->indexName(), QStringLiteral("Country1"));
+    QCOMPARE(current(*form), QStringLiteral("Le Monde")); // France, ties by number
+    // A column whose field matches none of the six names leaves the order.
+    GridColumn odd{QStringLiteral("name"), QStringLiteral("x"), 10, {}, {}};
+    form->DBGrid1TitleClick(odd);
+    QCOMPARE(form->Table1->indexName(), QStringLiteral("Country1"));
+}
+
+void TestSearch::enterStepsThroughCriteriaWithoutSearching()
+{
+    QSignalSpy runs(form.get(), &TForm1::commandRun);
+    form->Edit1->setFocus();
+    form->Edit1->setText(QStringLiteral("Times"));
+    QTest::keyClick(form->Edit1, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), form->ComboBox1);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+    QCOMPARE(QApplication::focusWidget(), form->Edit3);
+    QCOMPARE(form->Edit1->text(), QStringLiteral("Times")); // the key never reached the box
+    form->Edit6->setFocus();
+    QTest::keyClick(form->Edit6, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), form->ComboBox3);
+    QCOMPARE(runs.count(), 0);
+    QVERIFY(!form->Table1->filtered());
+    QCOMPARE(form->Table1->recordCount(), 8);
+    QCOMPARE(form->ComboBox1->count(), 240); // Enter added no entry
+}
+
+QTEST_MAIN(TestSearch)
+#include "test_search.moc"
