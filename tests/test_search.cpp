@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include "directory/CaseFold.h"
 #include "directory/RecordStore.h"
 #include "directory/Table.h"
 #include "search/SearchFilter.h"
@@ -14,6 +15,7 @@
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
+#include <random>
 
 namespace {
 
@@ -51,6 +53,7 @@ private slots:
     void ruleMatchesActiveCriteriaInAnyCase_data();
     void ruleMatchesActiveCriteriaInAnyCase();
     void everyActiveCriterionMustOccur();
+    void fastPathsAgreeWithUnicodeLowerCasing();
     void init();
     void cleanup();
     void searchNarrowsAndShowAllRestores();
@@ -148,6 +151,62 @@ void TestSearch::everyActiveCriterionMustOccur()
     QVERIFY(!SearchFilter(criteria).accept(store, both));
     QVERIFY(SearchFilter(criteria).sameAs(SearchFilter(criteria)));
     QVERIFY(!SearchFilter(criteria).sameAs(filter));
+}
+
+void TestSearch::fastPathsAgreeWithUnicodeLowerCasing()
+{
+    // Random texts from pieces that stress the shortcuts: ASCII, accented and
+    // non-Latin letters, the Kelvin sign and the dotted capital I (which lower to
+    // ASCII letters), and bytes that are not UTF-8.
+    const QStringList pieces = {"a",
+                                "A",
+                                "k",
+                                "K",
+                                QString(QChar(0x212A)),
+                                "i",
+                                "I",
+                                QString(QChar(0x130)),
+                                "é",
+                                "É",
+                                "ß",
+                                "Σ",
+                                "σ",
+                                "Ж",
+                                "ж",
+                                "Ǆ",
+                                " ",
+                                "-",
+                                "Times",
+                                "TIMES",
+                                "ÉCOLE",
+                                "école",
+                                "Ⱥ",
+                                "ⱥ",
+                                "𝐀"};
+    std::mt19937 random(7);
+    auto text = [&](int most) {
+        QString t;
+        const int n = static_cast<int>(random() % static_cast<unsigned>(most + 1));
+        for (int i = 0; i < n; ++i)
+            t += pieces[static_cast<int>(random() % pieces.size())];
+        return t;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        const QString field = text(12);
+        QString criterion = text(3);
+        if (!SearchFilter::isActive(criterion))
+            criterion = QStringLiteral("k");
+        QCOMPARE(QByteArray::fromStdString(CaseFold::fold(field)), field.toLower().toUtf8());
+        RecordStore store;
+        std::array<QByteArray, Field::TextCount> texts;
+        texts[0] = field.toUtf8();
+        const auto slot = store.add(1, texts);
+        const bool expected = !field.isEmpty() && field.toLower().contains(criterion.toLower());
+        QVERIFY2(SearchFilter({criterion, "All", "All", "All", "All", "All"}).accept(store, slot) == expected,
+                 qPrintable(field + QStringLiteral(" / ") + criterion));
+    }
+    // Bytes that are not UTF-8 stand for themselves.
+    QCOMPARE(QByteArray::fromStdString(CaseFold::fold(std::string_view("AB\xE9\xC3", 4))), QByteArray("ab\xE9\xC3"));
 }
 
 void TestSearch::init()

@@ -8,7 +8,8 @@
 // Greek ...), applied the same way to both sides of a comparison. Works on UTF-8.
 namespace CaseFold {
 
-// Appends the lower-cased form of utf8 to out. Pure ASCII takes a fast path.
+// Appends the lower-cased form of utf8 to out, code point by code point, as
+// QString::toLower would lower it. Bytes that are not UTF-8 are copied unchanged.
 void append(std::string_view utf8, std::string& out);
 
 inline std::string fold(std::string_view utf8)
@@ -20,8 +21,8 @@ inline std::string fold(std::string_view utf8)
 
 inline std::string fold(const QString& text)
 {
-    const QByteArray lowered = text.toLower().toUtf8();
-    return std::string(lowered.constData(), static_cast<size_t>(lowered.size()));
+    const QByteArray utf8 = text.toUtf8();
+    return fold(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
 }
 
 } // namespace CaseFold

@@ -9,6 +9,8 @@ class RecordFilter
 {
 public:
     virtual ~RecordFilter() = default;
+    // Called for many records at once from several threads: it reads the record and
+    // nothing else, and changes nothing.
     virtual bool accept(const RecordStore& store, RecordStore::Slot slot) const = 0;
     // True when `other` accepts exactly the same records; lets the table reuse the
     // verdicts of the last pass instead of asking about every record again.

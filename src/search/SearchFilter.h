@@ -3,7 +3,6 @@
 #include "directory/RecordFilter.h"
 
 #include <QString>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,14 +32,12 @@ public:
     bool accept(const RecordStore& store, RecordStore::Slot slot) const override;
     bool sameAs(const RecordFilter& other) const override;
 
-    // The rule on one field's text (nothing: a blank field) against one criterion.
-    static bool matches(const QString& criterion, const std::optional<QString>& field);
-
 private:
     struct Test
     {
         int position;
         std::string needle; // lower-cased UTF-8
+        bool asciiNeedle;
         bool operator==(const Test& other) const { return position == other.position && needle == other.needle; }
     };
     std::vector<Test> m_tests;
