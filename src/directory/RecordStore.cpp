@@ -3,6 +3,7 @@
 #include "directory/Sqlite.h"
 #include "directory/TableSchema.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -13,6 +14,7 @@ void RecordStore::clear()
 {
     m_entries.clear();
     m_entries.shrink_to_fit();
+    m_longLengths.clear();
     m_chunks.clear();
     m_chunkUsed = m_chunkSize = 0;
     m_live = m_textBytes = 0;
@@ -28,31 +30,62 @@ void RecordStore::load(sqlite::Database& db)
             m_entries.reserve(static_cast<std::size_t>(count.int64(0)));
     }
     sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
+    std::array<std::string_view, Field::TextCount> texts;
+    Lengths lengths;
     while (st.step()) {
-        Entry entry;
-        entry.no = st.int64(0);
-        std::size_t total = 0;
-        std::array<std::string_view, Field::TextCount> texts;
         for (int i = 0; i < Field::TextCount; ++i) {
-            if (st.isNull(i + 1)) {
-                entry.length[i] = Blank;
-            } else {
-                texts[i] = st.text(i + 1);
-                entry.length[i] = static_cast<std::uint32_t>(texts[i].size());
-                total += texts[i].size();
-            }
+            texts[i] = st.text(i + 1);
+            lengths[i] = st.isNull(i + 1) ? Blank : static_cast<std::uint32_t>(texts[i].size());
         }
-        char* dst = nullptr;
-        entry.start = reserve(total, &dst);
-        for (int i = 0; i < Field::TextCount; ++i) {
-            if (entry.length[i] != Blank && !texts[i].empty()) {
-                std::memcpy(dst, texts[i].data(), texts[i].size());
-                dst += texts[i].size();
-            }
-        }
-        m_entries.push_back(entry);
+        m_entries.emplace_back();
+        m_entries.back().no = st.int64(0);
+        place(static_cast<Slot>(m_entries.size() - 1), texts, lengths);
     }
     m_live = m_entries.size();
+}
+
+void RecordStore::place(Slot slot, const std::array<std::string_view, Field::TextCount>& texts, const Lengths& lengths)
+{
+    std::size_t total = 0;
+    for (int i = 0; i < Field::TextCount; ++i)
+        total += lengths[i] == Blank ? 0 : lengths[i];
+    char* dst = nullptr;
+    m_entries[slot].start = reserve(total, &dst);
+    for (int i = 0; i < Field::TextCount; ++i) {
+        if (lengths[i] != Blank && lengths[i] > 0) {
+            std::memcpy(dst, texts[i].data(), lengths[i]);
+            dst += lengths[i];
+        }
+    }
+    setLengths(slot, lengths);
+}
+
+RecordStore::Lengths RecordStore::lengths(Slot slot) const
+{
+    const Entry& entry = m_entries[slot];
+    if (entry.longTexts)
+        return m_longLengths.at(slot);
+    Lengths result;
+    for (int i = 0; i < Field::TextCount; ++i)
+        result[i] = entry.length[i] == ShortBlank ? Blank : entry.length[i];
+    return result;
+}
+
+void RecordStore::setLengths(Slot slot, const Lengths& lengths)
+{
+    Entry& entry = m_entries[slot];
+    bool fits = true;
+    for (int i = 0; i < Field::TextCount; ++i) {
+        fits = fits && (lengths[i] == Blank || lengths[i] < ShortLimit);
+        entry.length[i] = lengths[i] == Blank
+                              ? ShortBlank
+                              : static_cast<std::uint16_t>(std::min<std::uint32_t>(lengths[i], ShortLimit));
+    }
+    entry.longTexts = !fits;
+    if (fits)
+        m_longLengths.erase(slot);
+    else
+        m_longLengths[slot] = lengths;
 }
 
 const char* RecordStore::bytesAt(std::uint64_t start) const
@@ -79,13 +112,20 @@ std::optional<std::string_view> RecordStore::text(Slot slot, int position) const
 {
     const Entry& entry = m_entries[slot];
     const int field = position - 1;
-    if (entry.length[field] == Blank)
+    if (entry.longTexts) {
+        const Lengths& all = m_longLengths.at(slot);
+        if (all[field] == Blank)
+            return std::nullopt;
+        std::size_t offset = 0;
+        for (int i = 0; i < field; ++i)
+            offset += all[i] == Blank ? 0 : all[i];
+        return std::string_view(bytesAt(entry.start) + offset, all[field]);
+    }
+    if (entry.length[field] == ShortBlank)
         return std::nullopt;
     std::size_t offset = 0;
-    for (int i = 0; i < field; ++i) {
-        if (entry.length[i] != Blank)
-            offset += entry.length[i];
-    }
+    for (int i = 0; i < field; ++i)
+        offset += entry.length[i] == ShortBlank ? 0 : entry.length[i];
     return std::string_view(bytesAt(entry.start) + offset, entry.length[field]);
 }
 
@@ -101,54 +141,37 @@ FieldValue RecordStore::value(Slot slot, int position) const
 
 RecordStore::Slot RecordStore::add(qint64 no, const std::array<QByteArray, Field::TextCount>& texts)
 {
-    Entry entry;
-    entry.no = no;
-    std::size_t total = 0;
+    std::array<std::string_view, Field::TextCount> views;
+    Lengths lengths;
     for (int i = 0; i < Field::TextCount; ++i) {
-        entry.length[i] = texts[i].isEmpty() ? Blank : static_cast<std::uint32_t>(texts[i].size());
-        total += static_cast<std::size_t>(texts[i].size());
+        views[i] = std::string_view(texts[i].constData(), static_cast<std::size_t>(texts[i].size()));
+        lengths[i] = texts[i].isEmpty() ? Blank : static_cast<std::uint32_t>(texts[i].size());
     }
-    char* dst = nullptr;
-    entry.start = reserve(total, &dst);
-    for (const QByteArray& t : texts) {
-        std::memcpy(dst, t.constData(), static_cast<std::size_t>(t.size()));
-        dst += t.size();
-    }
-    m_entries.push_back(entry);
+    m_entries.emplace_back();
+    m_entries.back().no = no;
+    const auto slot = static_cast<Slot>(m_entries.size() - 1);
+    place(slot, views, lengths);
     ++m_live;
-    return static_cast<Slot>(m_entries.size() - 1);
+    return slot;
 }
 
 void RecordStore::replaceTexts(Slot slot, const std::array<std::optional<QByteArray>, Field::TextCount>& texts)
 {
-    std::array<QByteArray, Field::TextCount> merged;
-    std::array<bool, Field::TextCount> blank{};
+    // The old bytes stay behind in their chunk; they are reclaimed at the next load.
+    std::array<std::string_view, Field::TextCount> views;
+    Lengths lengths;
     for (int i = 0; i < Field::TextCount; ++i) {
         if (texts[i]) {
-            merged[i] = *texts[i];
-            blank[i] = texts[i]->isEmpty();
+            views[i] = std::string_view(texts[i]->constData(), static_cast<std::size_t>(texts[i]->size()));
+            lengths[i] = texts[i]->isEmpty() ? Blank : static_cast<std::uint32_t>(texts[i]->size());
         } else if (const auto old = text(slot, i + 1)) {
-            merged[i] = QByteArray(old->data(), static_cast<qsizetype>(old->size()));
+            views[i] = *old; // still valid: place() only appends
+            lengths[i] = static_cast<std::uint32_t>(old->size());
         } else {
-            blank[i] = true;
+            lengths[i] = Blank;
         }
     }
-    Entry& entry = m_entries[slot];
-    std::size_t total = 0;
-    for (int i = 0; i < Field::TextCount; ++i) {
-        entry.length[i] = blank[i] ? Blank : static_cast<std::uint32_t>(merged[i].size());
-        total += blank[i] ? 0 : static_cast<std::size_t>(merged[i].size());
-    }
-    // The old bytes stay behind in their chunk; they are reclaimed at the next load.
-    char* dst = nullptr;
-    const std::uint64_t start = reserve(total, &dst);
-    m_entries[slot].start = start;
-    for (int i = 0; i < Field::TextCount; ++i) {
-        if (!blank[i]) {
-            std::memcpy(dst, merged[i].constData(), static_cast<std::size_t>(merged[i].size()));
-            dst += merged[i].size();
-        }
-    }
+    place(slot, views, lengths);
 }
 
 void RecordStore::remove(Slot slot)

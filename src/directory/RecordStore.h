@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace sqlite {
@@ -44,19 +45,30 @@ public:
     std::size_t textBytes() const { return m_textBytes; }
 
 private:
+    using Lengths = std::array<std::uint32_t, Field::TextCount>;
     static constexpr std::uint32_t Blank = 0xffffffffu;
+    static constexpr std::uint16_t ShortBlank = 0xffffu;
+    static constexpr std::uint16_t ShortLimit = 0xfffeu; // longer texts keep their lengths aside
+
+    // 32 bytes a record: a million records take 32 MB besides their text.
     struct Entry
     {
         std::uint64_t start = 0; // chunk << 32 | offset
-        std::array<std::uint32_t, Field::TextCount> length{};
         qint64 no = 0;
+        std::array<std::uint16_t, Field::TextCount> length{};
         bool live = true;
+        bool longTexts = false; // the lengths are in m_longLengths
     };
 
     const char* bytesAt(std::uint64_t start) const;
     std::uint64_t reserve(std::size_t size, char** where);
+    Lengths lengths(Slot slot) const;
+    void setLengths(Slot slot, const Lengths& lengths);
+    // Stores the texts (Blank lengths for blanks) as the slot's record.
+    void place(Slot slot, const std::array<std::string_view, Field::TextCount>& texts, const Lengths& lengths);
 
     std::vector<Entry> m_entries;
+    std::unordered_map<Slot, Lengths> m_longLengths;
     std::vector<std::unique_ptr<char[]>> m_chunks;
     std::size_t m_chunkUsed = 0;
     std::size_t m_chunkSize = 0;

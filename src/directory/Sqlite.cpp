@@ -19,7 +19,8 @@ Database::Database(const QString& path, Mode mode)
                               ? QStringLiteral("Cannot open %1: it is not a file").arg(path)
                               : QStringLiteral("Cannot open %1: the file does not exist").arg(path));
     }
-    int flags = SQLITE_OPEN_READWRITE;
+    // Each connection is used by one thread only, so SQLite need not lock it on every call.
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     if (mode == Mode::Create)
         flags |= SQLITE_OPEN_CREATE;
     const QByteArray name = path.toUtf8();

@@ -95,6 +95,7 @@ private:
     const std::vector<Slot>& order(int position);
     std::shared_ptr<const RecordFilter> passRule() const;
     void rebuildView();
+    void judgeAll();
     int rowOf(Slot slot) const;
     int rowAtOrAfter(Slot slot) const;
     int positionOfIndex() const;
