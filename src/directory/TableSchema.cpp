@@ -27,22 +27,32 @@ int indexPosition(const QString& indexName)
     return -1;
 }
 
-void create(sqlite::Database& db)
+void createTable(sqlite::Database& db)
 {
-    // NOCASE keeps these indexes useful to other SQLite tools; the program builds its
-    // own Unicode-aware orders from them in memory.
-    QByteArray sql = "BEGIN;\n"
-                     "CREATE TABLE newspapers (\n"
-                     "  No INTEGER PRIMARY KEY,\n"
-                     "  Name TEXT, Url TEXT, Country TEXT, State TEXT, City TEXT, Category TEXT,\n"
-                     "  Reserved1 TEXT, Reserved2 INTEGER, Reserved3 INTEGER\n"
-                     ");\n";
+    db.exec("CREATE TABLE newspapers (\n"
+            "  No INTEGER PRIMARY KEY,\n"
+            "  Name TEXT, Url TEXT, Country TEXT, State TEXT, City TEXT, Category TEXT,\n"
+            "  Reserved1 TEXT, Reserved2 INTEGER, Reserved3 INTEGER\n"
+            ")");
+}
+
+void createIndexes(sqlite::Database& db)
+{
+    // NOCASE makes these indexes useful to other SQLite tools; the program builds its
+    // own Unicode-aware orders in memory.
+    QByteArray sql = "BEGIN;\n";
     for (const IndexDef& def : indexes()) {
         sql += QByteArray("CREATE INDEX ") + def.name + " ON newspapers (" + Field::columnNames()[def.position] +
                " COLLATE NOCASE);\n";
     }
     sql += "COMMIT;\n";
     db.exec(sql.constData());
+}
+
+void create(sqlite::Database& db)
+{
+    createTable(db);
+    createIndexes(db);
 }
 
 QStringList problems(sqlite::Database& db)

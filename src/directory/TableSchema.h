@@ -23,6 +23,9 @@ int indexPosition(const QString& indexName);
 
 // Creates the table and its indexes in an empty database.
 void create(sqlite::Database& db);
+// The same in two steps, so a bulk load can fill the table before indexing it.
+void createTable(sqlite::Database& db);
+void createIndexes(sqlite::Database& db);
 
 // Empty when the file holds the directory table with every column and index;
 // otherwise the problems, one per entry. A file that is not a database throws.
