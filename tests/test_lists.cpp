@@ -67,6 +67,7 @@ private slots:
     void linesKeepTheirBytesAndShowDecoded();
     void unreadableAndUnwritableFilesKeepOldContent();
     void fullDiskLeavesOldFileIntact();
+    void fullFileSystemLeavesOldFileIntact();
     void onlyWebAddressesReachTheBrowser_data();
     void onlyWebAddressesReachTheBrowser();
 
@@ -186,6 +187,38 @@ void TestLists::fullDiskLeavesOldFileIntact()
     }
     QCOMPARE(folder.readFile(QStringLiteral("history.txt")), old);
     QCOMPARE(QDir(folder.path(QString())).entryList(QDir::Files), QStringList{"history.txt"}); // no leftovers
+}
+
+void TestLists::fullFileSystemLeavesOldFileIntact()
+{
+    SmallFileSystem disk(QStringLiteral("size=16k"));
+    if (!disk.mounted())
+        QSKIP("this system does not allow mounting a small file system");
+    QByteArray old;
+    for (int i = 0; i < 100; ++i)
+        old += "Favourite number " + QByteArray::number(i) + "\r\n";
+    QFile file(disk.path(QStringLiteral("favorites.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(old);
+    file.close();
+    QFile filler(disk.path(QStringLiteral("filler")));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    while (filler.write(QByteArray(512, 'x')) == 512) {
+    }
+    filler.close();
+
+    const NameListFile list(file.fileName());
+    QList<QByteArray> lines = list.read();
+    lines.append("One more newspaper");
+    try {
+        list.write(lines);
+        QFAIL("wrote to a full file system");
+    } catch (const FileError& error) {
+        QCOMPARE(error.message(), QStringLiteral("Cannot create file %1").arg(file.fileName()));
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), old);
+    QCOMPARE(QDir(disk.path()).entryList(QDir::Files), (QStringList{"favorites.txt", "filler"}));
 }
 
 void TestLists::onlyWebAddressesReachTheBrowser_data()

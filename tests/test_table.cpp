@@ -10,6 +10,7 @@
 #include "directory/Table.h"
 #include "search/SearchFilter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QtTest>
@@ -89,6 +90,7 @@ private slots:
     void anotherProgramsChangesShowAtRefresh();
     void suspendedDisplayHearsNothingUntilResumed();
     void lockedTableReportsAfterWaiting();
+    void readOnlyFolderBrowsesAndRefusesWrites();
 };
 
 void TestTable::badFilesFailAtOpenWithClearMessages_data()
@@ -530,6 +532,44 @@ void TestTable::lockedTableReportsAfterWaiting()
     other.exec("ROLLBACK");
     table.appendRecord(record);
     QCOMPARE(queryValue(folder.tablePath(), "SELECT Name FROM newspapers WHERE No = 20"), QStringLiteral("Blocked"));
+}
+
+void TestTable::readOnlyFolderBrowsesAndRefusesWrites()
+{
+    SmallFileSystem disk(QStringLiteral("size=1m"));
+    if (!disk.mounted())
+        QSKIP("this system does not allow mounting a small file system");
+    TempProgramFolder folder;
+    folder.makeTable(Sample);
+    QVERIFY(QDir().mkpath(disk.path(QStringLiteral("Data"))));
+    const QString path = disk.path(QStringLiteral("Data/list.db"));
+    QVERIFY(QFile::copy(folder.tablePath(), path));
+    QVERIFY(disk.makeReadOnly());
+
+    Table table;
+    table.setFileName(path);
+    table.open();
+    table.setIndexName(QStringLiteral("Name1"));
+    QCOMPARE(table.recordCount(), 6);
+    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Le Monde")));
+    NewRecord record;
+    record.no = 30;
+    record.text[0] = QStringLiteral("Not written");
+    try {
+        table.appendRecord(record);
+        QFAIL("wrote into a read-only folder");
+    } catch (const EngineError& error) {
+        QVERIFY2(error.message().contains(path), qPrintable(error.message()));
+        QVERIFY2(error.message().contains(QStringLiteral("read-only")), qPrintable(error.message()));
+    }
+    table.edit();
+    table.setField(Field::City, QStringLiteral("Lyon"));
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.refresh());
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.deleteRecord());
+    table.refresh();
+    QCOMPARE(table.recordCount(), 6);
+    QCOMPARE(table.fieldByName(QStringLiteral("City")).asString(), QStringLiteral("Paris"));
+    QVERIFY(!QFile::exists(path + QStringLiteral("-journal")));
 }
 
 QTEST_GUILESS_MAIN(TestTable)

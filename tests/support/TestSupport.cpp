@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
+#include <sys/mount.h>
 #include <unistd.h>
 
 TempProgramFolder::TempProgramFolder()
@@ -90,4 +91,27 @@ void whenModalOpens(const std::function<void(QWidget*)>& act)
 bool runningAsRoot()
 {
     return ::geteuid() == 0;
+}
+
+SmallFileSystem::SmallFileSystem(const QString& sizeOption)
+{
+    const QByteArray target = QFile::encodeName(m_dir.path());
+    const QByteArray options = sizeOption.toLatin1() + ",mode=0777";
+    m_mounted = ::mount("tmpfs", target.constData(), "tmpfs", 0, options.constData()) == 0;
+}
+
+SmallFileSystem::~SmallFileSystem()
+{
+    if (m_mounted)
+        ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+}
+
+QString SmallFileSystem::path(const QString& relative) const
+{
+    return m_dir.path() + QLatin1Char('/') + relative;
+}
+
+bool SmallFileSystem::makeReadOnly()
+{
+    return ::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }

@@ -106,3 +106,19 @@ void whenModalOpens(const std::function<void(QWidget*)>& act);
 
 // True when running with root's privileges, which pass over file permissions.
 bool runningAsRoot();
+
+// A small file system of its own (tmpfs), where the system allows mounting one: a
+// full disk or a read-only folder that even root cannot write to.
+class SmallFileSystem
+{
+public:
+    explicit SmallFileSystem(const QString& sizeOption); // "size=32k"
+    ~SmallFileSystem();
+    bool mounted() const { return m_mounted; }
+    QString path(const QString& relative = QString()) const;
+    bool makeReadOnly();
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
