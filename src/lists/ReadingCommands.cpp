@@ -71,22 +71,33 @@ void TForm1::LoadHistory()
     fillHistory(NameListFile(ExePath + HistoryFile).read());
 }
 
-void TForm1::RecordVisit()
+QList<QByteArray> TForm1::appendCurrentName(const QString& fileName)
 {
-    const NameListFile file(ExePath + HistoryFile);
+    // The file is read afresh, so lines another copy of the program added stay.
+    const NameListFile file(ExePath + fileName);
     QList<QByteArray> lines = file.read();
     lines.append(Table1->field(1).asString().toUtf8());
     file.write(lines);
-    fillHistory(lines);
+    return lines;
+}
+
+void TForm1::openNamed(const QComboBox* box)
+{
+    if (box->currentText().isEmpty())
+        return;
+    if (!Table1->locate(QStringLiteral("Name"), boxLine(box)))
+        return;
+    BitBtn2Click();
+}
+
+void TForm1::RecordVisit()
+{
+    fillHistory(appendCurrentName(HistoryFile));
 }
 
 void TForm1::SpeedButton3Click()
 {
-    if (ComboBox4->currentText().isEmpty())
-        return;
-    if (!Table1->locate(QStringLiteral("Name"), boxLine(ComboBox4)))
-        return;
-    BitBtn2Click();
+    openNamed(ComboBox4);
 }
 
 void TForm1::SpeedButton4Click()
@@ -106,20 +117,13 @@ void TForm1::LoadFavorites()
 
 void TForm1::BitBtn7Click()
 {
-    const NameListFile file(ExePath + FavoritesFile);
-    QList<QByteArray> lines = file.read();
-    lines.append(Table1->field(1).asString().toUtf8());
-    file.write(lines);
+    appendCurrentName(FavoritesFile);
     LoadFavorites();
 }
 
 void TForm1::SpeedButton1Click()
 {
-    if (ComboBox3->currentText().isEmpty())
-        return;
-    if (!Table1->locate(QStringLiteral("Name"), boxLine(ComboBox3)))
-        return;
-    BitBtn2Click();
+    openNamed(ComboBox3);
 }
 
 void TForm1::SpeedButton2Click()

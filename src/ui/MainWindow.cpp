@@ -6,6 +6,7 @@
 #include "directory/Table.h"
 #include "lists/NameListModel.h"
 #include "ui/Artwork.h"
+#include "ui/Controls.h"
 #include "ui/DBGrid.h"
 #include "ui/ItemLists.h"
 
@@ -70,35 +71,11 @@ const QHash<QString, Handler>& handlers()
     return table;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y)
-{
-    auto* result = new QLabel(text, parent);
-    result->setObjectName(QLatin1String(name));
-    result->move(x, y);
-    result->adjustSize();
-    return result;
-}
-
 QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w, int h)
 {
     auto* result = new QLineEdit(QStringLiteral("All"), parent);
     result->setObjectName(QLatin1String(name));
     result->setGeometry(x, y, w, h);
-    return result;
-}
-
-QComboBox* comboBox(QWidget* parent, const char* name, int x, int y, int w, bool editable)
-{
-    auto* result = new QComboBox(parent);
-    result->setObjectName(QLatin1String(name));
-    result->setGeometry(x, y, w, 21);
-    result->setEditable(editable);
-    if (editable) {
-        // Typed text stays exactly as typed: no completion, no new entries.
-        result->setInsertPolicy(QComboBox::NoInsert);
-        result->setCompleter(nullptr);
-    }
-    result->setMaxVisibleItems(16);
     return result;
 }
 
@@ -217,14 +194,14 @@ void TForm1::buildControls(QWidget* client)
     GroupBox2 = new QGroupBox(QStringLiteral("Shortcuts"), client);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(24, 8, 297, 113);
-    Label7 = label(GroupBox2, "Label7", QStringLiteral("My Favorites"), 16, 32);
-    ComboBox3 = comboBox(GroupBox2, "ComboBox3", 80, 28, 145, false);
+    Label7 = Controls::label(GroupBox2, "Label7", QStringLiteral("My Favorites"), QPoint(16, 32));
+    ComboBox3 = Controls::comboBox(GroupBox2, "ComboBox3", QRect(80, 28, 145, 21), false);
     ComboBox3->setModel(new NameListModel(ComboBox3));
     SpeedButton1 = smallButton(GroupBox2, "SpeedButton1", QStringLiteral("Go"), QStringLiteral("go-favorite"), 228, 28);
     SpeedButton2 =
         smallButton(GroupBox2, "SpeedButton2", QStringLiteral("Delete"), QStringLiteral("delete-favorite"), 252, 28);
-    Label8 = label(GroupBox2, "Label8", QStringLiteral("Visit History"), 16, 64);
-    ComboBox4 = comboBox(GroupBox2, "ComboBox4", 80, 60, 145, true);
+    Label8 = Controls::label(GroupBox2, "Label8", QStringLiteral("Visit History"), QPoint(16, 64));
+    ComboBox4 = Controls::comboBox(GroupBox2, "ComboBox4", QRect(80, 60, 145, 21), true);
     ComboBox4->setModel(new NameListModel(ComboBox4));
     ComboBox4->setEditText(QString());
     SpeedButton3 = smallButton(GroupBox2, "SpeedButton3", QStringLiteral("Go"), QStringLiteral("go-history"), 228, 60);
@@ -237,21 +214,21 @@ void TForm1::buildControls(QWidget* client)
     GroupBox1 = new QGroupBox(QStringLiteral("Search Newspaper"), client);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(360, 8, 305, 185);
-    Label1 = label(GroupBox1, "Label1", QStringLiteral("Name"), 8, 32);
+    Label1 = Controls::label(GroupBox1, "Label1", QStringLiteral("Name"), QPoint(8, 32));
     Edit1 = edit(GroupBox1, "Edit1", 56, 28, 233, 21);
-    Label2 = label(GroupBox1, "Label2", QStringLiteral("Country"), 8, 64);
-    ComboBox1 = comboBox(GroupBox1, "ComboBox1", 56, 60, 97, true);
+    Label2 = Controls::label(GroupBox1, "Label2", QStringLiteral("Country"), QPoint(8, 64));
+    ComboBox1 = Controls::comboBox(GroupBox1, "ComboBox1", QRect(56, 60, 97, 21), true);
     ComboBox1->addItems(ItemLists::searchCountries());
     ComboBox1->setCurrentIndex(0);
-    Label3 = label(GroupBox1, "Label3", QStringLiteral("State"), 168, 64);
+    Label3 = Controls::label(GroupBox1, "Label3", QStringLiteral("State"), QPoint(168, 64));
     Edit3 = edit(GroupBox1, "Edit3", 208, 60, 81, 21);
-    Label4 = label(GroupBox1, "Label4", QStringLiteral("City"), 8, 96);
+    Label4 = Controls::label(GroupBox1, "Label4", QStringLiteral("City"), QPoint(8, 96));
     Edit4 = edit(GroupBox1, "Edit4", 56, 92, 97, 21);
-    Label5 = label(GroupBox1, "Label5", QStringLiteral("Category"), 160, 96);
-    ComboBox2 = comboBox(GroupBox1, "ComboBox2", 208, 92, 81, true);
+    Label5 = Controls::label(GroupBox1, "Label5", QStringLiteral("Category"), QPoint(160, 96));
+    ComboBox2 = Controls::comboBox(GroupBox1, "ComboBox2", QRect(208, 92, 81, 21), true);
     ComboBox2->addItems(ItemLists::searchCategories());
     ComboBox2->setCurrentIndex(0);
-    Label6 = label(GroupBox1, "Label6", QStringLiteral("Web"), 8, 128);
+    Label6 = Controls::label(GroupBox1, "Label6", QStringLiteral("Web"), QPoint(8, 128));
     Edit6 = edit(GroupBox1, "Edit6", 56, 124, 233, 21);
     SpeedButton6 = pictureButton(GroupBox1, "SpeedButton6", QStringLiteral("Search"), QStringLiteral("search"),
                                  QRect(40, 156, 90, 21), QSize(90, 19));

@@ -136,6 +136,10 @@ private:
     void bind(QObject* control, const QString& handler);
     bool confirm(const QString& question);
     void fillFavorites(const QList<QByteArray>& lines);
+    // Reads a list file, appends the current record's name and writes it back.
+    QList<QByteArray> appendCurrentName(const QString& fileName);
+    // Go: finds the newspaper a list box names and reads it.
+    void openNamed(const QComboBox* box);
     void fillHistory(const QList<QByteArray>& lines);
     void sortBy(const QString& indexName);
 

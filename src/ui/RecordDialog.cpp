@@ -4,6 +4,7 @@
 #include "app/ErrorReport.h"
 #include "directory/Table.h"
 #include "ui/Artwork.h"
+#include "ui/Controls.h"
 #include "ui/ItemLists.h"
 #include "ui/MainWindow.h"
 
@@ -42,15 +43,6 @@ public:
     }
 };
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y)
-{
-    auto* result = new QLabel(text, parent);
-    result->setObjectName(QLatin1String(name));
-    result->move(x, y);
-    result->adjustSize();
-    return result;
-}
-
 QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w)
 {
     auto* result = new QLineEdit(parent);
@@ -62,15 +54,9 @@ QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w)
 
 QComboBox* comboBox(QWidget* parent, const char* name, int x, int y, int w, const QStringList& items)
 {
-    auto* result = new QComboBox(parent);
-    result->setObjectName(QLatin1String(name));
-    result->setGeometry(x, y, w, 21);
-    result->setEditable(true);
-    result->setInsertPolicy(QComboBox::NoInsert);
-    result->setCompleter(nullptr);
+    QComboBox* result = Controls::comboBox(parent, name, QRect(x, y, w, 21), true);
     result->addItems(items);
     result->lineEdit()->setValidator(new NoLineBreaks(result));
-    result->setMaxVisibleItems(16);
     return result;
 }
 
@@ -90,20 +76,20 @@ TForm2::TForm2(TForm1& owner)
     GroupBox1 = new QGroupBox(QStringLiteral("Add Newspaper"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 8, 353, 169);
-    Label1 = label(GroupBox1, "Label1", QStringLiteral("Name"), 8, 32);
+    Label1 = Controls::label(GroupBox1, "Label1", QStringLiteral("Name"), QPoint(8, 32));
     Edit1 = edit(GroupBox1, "Edit1", 56, 28, 281);
-    Label2 = label(GroupBox1, "Label2", QStringLiteral("Country"), 8, 64);
+    Label2 = Controls::label(GroupBox1, "Label2", QStringLiteral("Country"), QPoint(8, 64));
     ComboBox1 = comboBox(GroupBox1, "ComboBox1", 56, 60, 121, ItemLists::dialogCountries());
     ComboBox1->setEditText(QStringLiteral("United States"));
-    Label3 = label(GroupBox1, "Label3", QStringLiteral("State"), 200, 64);
+    Label3 = Controls::label(GroupBox1, "Label3", QStringLiteral("State"), QPoint(200, 64));
     Edit3 = edit(GroupBox1, "Edit3", 240, 60, 97);
-    Label4 = label(GroupBox1, "Label4", QStringLiteral("City"), 8, 96);
+    Label4 = Controls::label(GroupBox1, "Label4", QStringLiteral("City"), QPoint(8, 96));
     Edit4 = edit(GroupBox1, "Edit4", 56, 92, 121);
-    Label5 = label(GroupBox1, "Label5", QStringLiteral("Category"), 184, 96);
+    Label5 = Controls::label(GroupBox1, "Label5", QStringLiteral("Category"), QPoint(184, 96));
     ComboBox2 = comboBox(GroupBox1, "ComboBox2", 240, 92, 97, ItemLists::dialogCategories());
     ComboBox2->setCurrentIndex(-1);
     ComboBox2->setEditText(QString());
-    Label6 = label(GroupBox1, "Label6", QStringLiteral("Web"), 8, 128);
+    Label6 = Controls::label(GroupBox1, "Label6", QStringLiteral("Web"), QPoint(8, 128));
     Edit6 = edit(GroupBox1, "Edit6", 56, 124, 281);
 
     BitBtn1 = new QPushButton(Artwork::icon(QStringLiteral("menu-00"), QSize(16, 16)), QStringLiteral("Add"), this);
