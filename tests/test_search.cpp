@@ -347,6 +347,15 @@ void TestSearch::enterStepsThroughCriteriaWithoutSearching()
     QVERIFY(!form->Table1->filtered());
     QCOMPARE(form->Table1->recordCount(), 8);
     QCOMPARE(form->ComboBox1->count(), 240); // Enter added no entry
+
+    // The picture buttons take no focus; F3 and F4 press them.
+    form->activateWindow();
+    QTest::keyClick(form.get(), Qt::Key_F3);
+    QCOMPARE(runs.last().first().toString(), QStringLiteral("BitBtn5Click"));
+    QCOMPARE(form->Table1->recordCount(), 2); // "Times"
+    QTest::keyClick(form.get(), Qt::Key_F4);
+    QCOMPARE(runs.last().first().toString(), QStringLiteral("BitBtn4Click"));
+    QCOMPARE(form->Table1->recordCount(), 8);
 }
 
 QTEST_MAIN(TestSearch)

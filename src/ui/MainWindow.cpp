@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolButton>
 
 namespace {
@@ -244,6 +245,16 @@ void TForm1::buildControls(QWidget* client)
             combo->lineEdit()->installEventFilter(this);
     }
 
+    // The picture buttons take no focus; these keys reach them from anywhere in the window.
+    auto* search = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    connect(search, &QShortcut::activated, this, [this] { run(QStringLiteral("BitBtn5Click")); });
+    auto* showAll = new QShortcut(QKeySequence(Qt::Key_F4), this);
+    connect(showAll, &QShortcut::activated, this, [this] { run(QStringLiteral("BitBtn4Click")); });
+    // Enter in a list box is its Go button.
+    ComboBox3->installEventFilter(this);
+    ComboBox4->installEventFilter(this);
+    ComboBox4->lineEdit()->installEventFilter(this);
+
     bind(SpeedButton1, QStringLiteral("SpeedButton1Click"));
     bind(SpeedButton2, QStringLiteral("SpeedButton2Click"));
     bind(SpeedButton3, QStringLiteral("SpeedButton3Click"));
@@ -396,6 +407,15 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         const bool carriageReturn = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
                                     key->text() == QLatin1String("\r") ||
                                     (key->key() == Qt::Key_M && key->modifiers() == Qt::ControlModifier);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (enter && watched == ComboBox3) {
+            run(QStringLiteral("SpeedButton1Click"));
+            return true;
+        }
+        if (enter && (watched == ComboBox4 || watched == ComboBox4->lineEdit())) {
+            run(QStringLiteral("SpeedButton3Click"));
+            return true;
+        }
         if (carriageReturn) {
             QChar typed(13);
             Edit1KeyPress(watched, typed);
