@@ -299,6 +299,7 @@ void TForm1::buildMenus()
         return action;
     };
 
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
     item(file, "AddaNewRecord2", QStringLiteral("&Add a New Record"), 0, QStringLiteral("BitBtn1Click"));
