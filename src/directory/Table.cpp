@@ -86,9 +86,10 @@ void Table::ensureLoaded()
 
     sqlite::Database db(m_fileName, sqlite::Database::Mode::ReadWrite);
     TableSchema::verify(db);
-    m_store.load(db);
-    m_dataVersion = db.dataVersion();
+    // Noted before reading: a change committed meanwhile shows at the next look.
     m_fileIdentity = identityOf(m_fileName);
+    m_dataVersion = db.dataVersion();
+    m_store.load(db);
     m_db = std::move(db);
 }
 
