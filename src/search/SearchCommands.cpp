@@ -1,5 +1,7 @@
 // The search box and the sort commands of the main window.
+#include "directory/Record.h"
 #include "directory/Table.h"
+#include "directory/TableSchema.h"
 #include "search/SearchFilter.h"
 #include "ui/MainWindow.h"
 
@@ -64,18 +66,11 @@ void TForm1::WebAddress1Click()
 void TForm1::DBGrid1TitleClick(const GridColumn& Column)
 {
     Table1->close();
-    const QString& field = Column.fieldName; // compared exactly, letter case included
-    if (field == QLatin1String("Name"))
-        Table1->setIndexName(QStringLiteral("Name1"));
-    else if (field == QLatin1String("Country"))
-        Table1->setIndexName(QStringLiteral("Country1"));
-    else if (field == QLatin1String("Category"))
-        Table1->setIndexName(QStringLiteral("Category1"));
-    else if (field == QLatin1String("State"))
-        Table1->setIndexName(QStringLiteral("State1"));
-    else if (field == QLatin1String("City"))
-        Table1->setIndexName(QStringLiteral("City1"));
-    else if (field == QLatin1String("Url"))
-        Table1->setIndexName(QStringLiteral("URL1"));
+    // The column's field picks the index that orders by it, compared exactly, letter
+    // case included; any other field leaves the order as it was.
+    for (const TableSchema::IndexDef& index : TableSchema::indexes()) {
+        if (Column.fieldName == QLatin1String(Field::columnNames()[index.position]))
+            Table1->setIndexName(QLatin1String(index.name));
+    }
     Table1->open();
 }
