@@ -4,6 +4,7 @@
 
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
+#include "ui/DBGrid.h"
 #include "ui/MainWindow.h"
 #include "ui/RecordDialog.h"
 
@@ -13,6 +14,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <atomic>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -56,6 +60,10 @@ private slots:
     void fieldsTakeNoLineBreaksAndKeepAnyText();
     void keysMoveFocusPressAddAndClose();
     void lockedTableReportsAndKeepsDialogOpen();
+    void staleModifyIsRefusedAndTheGridCatchesUp();
+    void addTellsTheTruthAtTheNumberLimit_data();
+    void addTellsTheTruthAtTheNumberLimit();
+    void lockShowsTheWaitCursorAndATitleClickRecovers();
 
 private:
     std::unique_ptr<TestPlatform> t;
@@ -337,6 +345,114 @@ void TestRecords::lockedTableReportsAndKeepsDialogOpen()
     QVERIFY(!form->Table1->controlsDisabled());
     QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton); // the next press succeeds
     QCOMPARE(stored(*t, 57, "Name"), QStringLiteral("Renamed"));
+}
+
+void TestRecords::staleModifyIsRefusedAndTheGridCatchesUp()
+{
+    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Le Devoir")));
+    auto dialog = open(false);
+    dialog->Edit4->setText(QStringLiteral("Québec"));
+    {
+        sqlite::Database other(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+        other.exec("UPDATE newspapers SET Category = 'Business' WHERE No = 20");
+    }
+    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QCOMPARE(t->boxes.errors(),
+             QStringList{QStringLiteral("The newspaper \"Le Devoir\" was changed or deleted by another program, so it "
+                                        "was not changed. The list now shows the directory as it is.")});
+    QCOMPARE(stored(*t, 20, "City || '|' || Category"), QStringLiteral("Montreal|Business"));
+    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Category")).asString(), QStringLiteral("Business"));
+    QVERIFY(!form->Table1->controlsDisabled());
+    QVERIFY(dialog->isVisible());
+
+    // Deleting a record another copy removed, once its number went to a new record.
+    form->Table1->first();
+    QCOMPARE(form->Table1->fieldByName(QStringLiteral("No")).asInteger(), 57);
+    {
+        sqlite::Database other(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+        other.exec("DELETE FROM newspapers WHERE No = 57");
+    }
+    insertRows(t->folder.tablePath(), {{57, "Another paper", "", "", "", "", ""}});
+    form->run(QStringLiteral("BitBtn3Click"));
+    QCOMPARE(t->boxes.errors().size(), 2);
+    QCOMPARE(stored(*t, 57, "Name"), QStringLiteral("Another paper"));
+    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Another paper"));
+}
+
+void TestRecords::addTellsTheTruthAtTheNumberLimit_data()
+{
+    QTest::addColumn<qint64>("highest");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("highest number in use")
+        << qint64(2147483647) << "Cannot add the record: the highest record number, 2147483647, is in use.";
+    QTest::newRow("number past the limit") << qint64(5000000000)
+                                           << "Cannot add the record: the directory holds the record number "
+                                              "5000000000, which is past the highest record number, 2147483647.";
+}
+
+void TestRecords::addTellsTheTruthAtTheNumberLimit()
+{
+    QFETCH(qint64, highest);
+    QFETCH(QString, message);
+    form.reset();
+    insertRows(t->folder.tablePath(), {{highest, "Highest", "", "", "", "", ""}});
+    form = std::make_unique<TForm1>(t->platform);
+    auto dialog = open(true);
+    dialog->Edit1->setText(QStringLiteral("One too many"));
+    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QCOMPARE(t->boxes.errors(), (QStringList{message, message}));
+    QCOMPARE(queryValue(t->folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("4"));
+}
+
+void TestRecords::lockShowsTheWaitCursorAndATitleClickRecovers()
+{
+    // A lock held a moment by another program: the write waits with the wait cursor.
+    form.reset();
+    sqlite::Database::setDefaultBusyTimeout(10000);
+    form = std::make_unique<TForm1>(t->platform);
+    sqlite::Database::setDefaultBusyTimeout(TestBusyTimeoutMs);
+    std::promise<void> locked;
+    std::atomic<bool> waitCursor{false};
+    std::thread other([&] {
+        sqlite::Database db(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+        db.exec("BEGIN EXCLUSIVE");
+        locked.set_value();
+        QThread::msleep(300);
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        waitCursor = cursor && cursor->shape() == Qt::WaitCursor;
+        db.exec("ROLLBACK");
+    });
+    locked.get_future().wait();
+    auto dialog = open(true);
+    dialog->Edit1->setText(QStringLiteral("Waited"));
+    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    other.join();
+    QVERIFY(waitCursor);
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(stored(*t, 58, "Name"), QStringLiteral("Waited"));
+    QVERIFY(t->boxes.errors().isEmpty());
+    dialog.reset();
+
+    // A title click while the lock stays: reported once; the next Search reads again.
+    form.reset();
+    form = std::make_unique<TForm1>(t->platform);
+    {
+        sqlite::Database db(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+        db.exec("BEGIN EXCLUSIVE");
+        emit form->DBGrid1->titleClicked(form->DataSource1->columns()[1]);
+        db.exec("ROLLBACK");
+    }
+    QCOMPARE(t->boxes.errors().size(), 1);
+    QVERIFY2(t->boxes.errors()[0].contains(QStringLiteral("locked")), qPrintable(t->boxes.errors()[0]));
+    QCOMPARE(form->Table1->recordCount(), 0);
+    form->run(QStringLiteral("BitBtn5Click"));
+    QCOMPARE(form->Table1->recordCount(), 4);
+    QCOMPARE(form->Table1->indexName(), QStringLiteral("Country1"));
+    QCOMPARE(form->DBGrid1->model()->rowCount(), 4);
+    form->run(QStringLiteral("BitBtn2Click"));
+    QCOMPARE(t->shell.opened.size(), size_t(1));
+    QCOMPARE(t->boxes.errors().size(), 1);
 }
 
 QTEST_MAIN(TestRecords)

@@ -29,6 +29,14 @@ public:
     using AppError::AppError;
 };
 
+// A record could not be saved or deleted because another program changed or deleted
+// it after it was read.
+class StaleRecordError : public EngineError
+{
+public:
+    using EngineError::EngineError;
+};
+
 // A blank field or a read with no current record has no value to convert.
 class ConversionError : public AppError
 {

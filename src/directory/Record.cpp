@@ -2,6 +2,7 @@
 
 #include "app/AppError.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace Field {
@@ -21,6 +22,22 @@ int positionOf(const QString& name)
     return -1;
 }
 } // namespace Field
+
+namespace RecordNumbers {
+qint32 next(qint32 lastNo, qint64 highestInFile)
+{
+    const qint64 highest = std::max<qint64>(lastNo, highestInFile);
+    if (highest > Highest) {
+        throw AppError(QStringLiteral("Cannot add the record: the directory holds the record number %1, which is past "
+                                      "the highest record number, %2")
+                           .arg(highest)
+                           .arg(Highest));
+    }
+    if (highest == Highest)
+        throw AppError(QStringLiteral("Cannot add the record: the highest record number, %1, is in use").arg(Highest));
+    return static_cast<qint32>(highest + 1);
+}
+} // namespace RecordNumbers
 
 QString FieldValue::asString() const
 {

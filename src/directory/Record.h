@@ -56,12 +56,13 @@ private:
     std::variant<std::monostate, QString, qint64> m_value;
 };
 
-// The ten values of a new record, in position order.
-struct NewRecord
-{
-    qint64 no = 0;
-    std::array<QString, Field::TextCount> text; // positions 1..6
-    QString spare7 = QStringLiteral("0");
-    qint64 spare8 = 0;
-    qint64 spare9 = 0;
-};
+// Record numbers: a new record gets one more than both the highest number handed out in
+// this run and the highest number in the file, so another copy's records are never hit.
+namespace RecordNumbers {
+constexpr qint64 Highest = 2147483647; // the number is a signed 32-bit whole number
+// Throws AppError when the next number would pass Highest.
+qint32 next(qint32 lastNo, qint64 highestInFile);
+} // namespace RecordNumbers
+
+// The six texts of a record, positions 1..6 (Name, Url, Country, State, City, Category).
+using RecordTexts = std::array<QString, Field::TextCount>;

@@ -2,17 +2,76 @@
 
 #include "app/AppError.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <algorithm>
+#include <atomic>
 #include <sqlite3.h>
 
 namespace sqlite {
 
 namespace {
-constexpr int BusyTimeoutMs = 3000; // lets a second copy's short write finish first
+// Long enough for a second copy's short write to finish first.
+std::atomic<int> g_busyTimeoutMs{3000};
+} // namespace
+
+struct Database::BusyState
+{
+    int timeoutMs = 3000;
+    BusyObserver observer;
+    bool waiting = false;
+    QElapsedTimer clock;
+};
+
+void Database::setDefaultBusyTimeout(int milliseconds)
+{
+    g_busyTimeoutMs = std::max(0, milliseconds);
 }
+
+int Database::defaultBusyTimeout()
+{
+    return g_busyTimeoutMs;
+}
+
+int Database::onBusy(void* state, int attempts)
+{
+    auto* busy = static_cast<BusyState*>(state);
+    if (attempts == 0) {
+        busy->clock.start();
+        if (!busy->waiting && busy->observer) {
+            busy->waiting = true;
+            busy->observer(true);
+        }
+    }
+    const qint64 left = busy->timeoutMs - busy->clock.elapsed();
+    if (left <= 0)
+        return 0;
+    // Short naps first, as a lock is usually held for a moment only.
+    sqlite3_sleep(static_cast<int>(std::min<qint64>(left, attempts < 10 ? 2 + attempts * 2 : 25)));
+    return 1;
+}
+
+void Database::setBusyObserver(BusyObserver observer)
+{
+    if (!m_busy)
+        m_busy = std::make_unique<BusyState>();
+    m_busy->observer = std::move(observer);
+}
+
+void Database::endWait() noexcept
+{
+    if (m_busy && m_busy->waiting) {
+        m_busy->waiting = false;
+        if (m_busy->observer)
+            m_busy->observer(false);
+    }
+}
+
+Database::Database() = default;
 
 Database::Database(const QString& path, Mode mode)
     : m_path(path)
+    , m_busy(std::make_unique<BusyState>())
 {
     if (mode == Mode::ReadWrite && !QFileInfo(path).isFile()) {
         throw EngineError(QFileInfo::exists(path)
@@ -31,7 +90,8 @@ Database::Database(const QString& path, Mode mode)
         throw EngineError(QStringLiteral("Cannot open %1: %2").arg(path, reason));
     }
     sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+    m_busy->timeoutMs = g_busyTimeoutMs;
+    sqlite3_busy_handler(m_db, &Database::onBusy, m_busy.get());
 }
 
 Database::~Database()
@@ -42,6 +102,7 @@ Database::~Database()
 Database::Database(Database&& other) noexcept
     : m_db(other.m_db)
     , m_path(std::move(other.m_path))
+    , m_busy(std::move(other.m_busy))
 {
     other.m_db = nullptr;
 }
@@ -52,6 +113,7 @@ Database& Database::operator=(Database&& other) noexcept
         close();
         m_db = other.m_db;
         m_path = std::move(other.m_path);
+        m_busy = std::move(other.m_busy);
         other.m_db = nullptr;
     }
     return *this;
@@ -68,6 +130,7 @@ void Database::close() noexcept
 void Database::exec(const char* sql)
 {
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    endWait();
     if (rc != SQLITE_OK)
         fail(QStringLiteral("Cannot write to"), rc);
 }
@@ -162,6 +225,7 @@ void Statement::bindTextOrNull(int index, const QString& text)
 bool Statement::step()
 {
     const int rc = sqlite3_step(m_stmt);
+    m_db.endWait();
     if (rc == SQLITE_ROW)
         return true;
     if (rc == SQLITE_DONE)

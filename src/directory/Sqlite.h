@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -21,7 +23,7 @@ public:
         Create
     };
 
-    Database() = default;
+    Database();
     // ReadWrite never creates the file (SQLite would make an empty one otherwise);
     // it falls back to read-only access when the file or its folder is write-protected.
     Database(const QString& path, Mode mode);
@@ -30,6 +32,17 @@ public:
     Database& operator=(Database&& other) noexcept;
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
+
+    // How long a call waits for another program's lock before it fails. Tests shorten it.
+    static void setDefaultBusyTimeout(int milliseconds);
+    static int defaultBusyTimeout();
+
+    // Told true when a call starts waiting for another program's lock and false when
+    // the wait is over, so a window can show that it is busy meanwhile.
+    using BusyObserver = std::function<void(bool waiting)>;
+    void setBusyObserver(BusyObserver observer);
+    // Ends a wait the observer was told of; called once a statement has finished.
+    void endWait() noexcept;
 
     bool isOpen() const { return m_db != nullptr; }
     const QString& path() const { return m_path; }
@@ -46,10 +59,14 @@ public:
     [[noreturn]] void fail(const QString& what, int code) const;
 
 private:
+    struct BusyState;
+    static int onBusy(void* state, int attempts);
     void close() noexcept;
 
     sqlite3* m_db = nullptr;
     QString m_path;
+    // On the heap, so SQLite's pointer to it survives moving the connection.
+    std::unique_ptr<BusyState> m_busy;
 };
 
 class Statement

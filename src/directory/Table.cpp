@@ -61,15 +61,25 @@ void Table::setFileName(const QString& path)
     m_accepted.clear();
 }
 
-void Table::checkActive() const
+void Table::checkActive()
 {
+    if (!m_active && m_wantOpen)
+        open();
     if (!m_active)
         throw EngineError(QStringLiteral("Cannot perform this operation on a closed table"));
 }
 
+void Table::setBusyObserver(sqlite::Database::BusyObserver observer)
+{
+    m_busyObserver = std::move(observer);
+    if (m_db.isOpen())
+        m_db.setBusyObserver(m_busyObserver);
+}
+
 bool Table::changedByOthers()
 {
-    return !m_db.isOpen() || identityOf(m_fileName) != m_fileIdentity || m_db.dataVersion() != m_dataVersion;
+    return m_forceReload || !m_db.isOpen() || identityOf(m_fileName) != m_fileIdentity ||
+           m_db.dataVersion() != m_dataVersion;
 }
 
 void Table::ensureLoaded()
@@ -85,12 +95,14 @@ void Table::ensureLoaded()
     m_accepted.clear();
 
     sqlite::Database db(m_fileName, sqlite::Database::Mode::ReadWrite);
+    db.setBusyObserver(m_busyObserver);
     TableSchema::verify(db);
     // Noted before reading: a change committed meanwhile shows at the next look.
     m_fileIdentity = identityOf(m_fileName);
     m_dataVersion = db.dataVersion();
     m_store.load(db);
     m_db = std::move(db);
+    m_forceReload = false;
 }
 
 void Table::reloadKeepingCurrent()
@@ -103,6 +115,7 @@ void Table::reloadKeepingCurrent()
     try {
         ensureLoaded();
     } catch (...) {
+        // Still wanted open: the next command reads the file again.
         m_active = false;
         m_view.clear();
         m_current = -1;
@@ -126,6 +139,7 @@ void Table::open()
 {
     if (m_active)
         return;
+    m_wantOpen = true;
     ensureLoaded();
     m_active = true;
     rebuildView();
@@ -135,6 +149,7 @@ void Table::open()
 
 void Table::close()
 {
+    m_wantOpen = false;
     if (!m_active)
         return;
     // The loaded records stay as a cache: reopening the same unchanged file is instant.
@@ -278,6 +293,8 @@ void Table::setIndexName(const QString& name)
         throw EngineError(QStringLiteral("Index not found: %1").arg(name));
     if (!m_active) {
         m_indexName = name;
+        if (m_wantOpen)
+            open();
         return;
     }
     if (name == m_indexName)
@@ -296,6 +313,8 @@ void Table::setFiltered(bool on)
 {
     if (!m_active) {
         m_filtered = on;
+        if (m_wantOpen)
+            open();
         return;
     }
     commitEdit();
@@ -330,7 +349,7 @@ void Table::moveTo(int row)
     setCurrent(row);
 }
 
-FieldValue Table::field(int position) const
+FieldValue Table::field(int position)
 {
     checkActive();
     if (position < 0 || position >= Field::NamedCount)
@@ -345,7 +364,7 @@ FieldValue Table::field(int position) const
     return m_store.value(slot, position);
 }
 
-FieldValue Table::fieldByName(const QString& name) const
+FieldValue Table::fieldByName(const QString& name)
 {
     checkActive();
     const int position = Field::positionOf(name);
@@ -427,6 +446,40 @@ void Table::setField(int position, const QString& text)
     m_pending[position - 1] = text.toUtf8();
 }
 
+namespace {
+
+// "No = ?n AND Name IS ?n+1 AND ..." for the seven fields as the program read them; IS
+// also matches a blank (NULL) against a blank.
+QByteArray seenClause(int firstParameter)
+{
+    QByteArray clause;
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        if (position > 0)
+            clause += " AND ";
+        clause += QByteArray(Field::columnNames()[position]) + (position == Field::No ? " = ?" : " IS ?") +
+                  QByteArray::number(firstParameter + position);
+    }
+    return clause;
+}
+
+void bindSeen(sqlite::Statement& st, int firstParameter, const RecordStore& store, RecordStore::Slot slot)
+{
+    st.bind(firstParameter, store.no(slot));
+    for (int position = Field::Name; position < Field::NamedCount; ++position) {
+        if (const auto text = store.text(slot, position))
+            st.bind(firstParameter + position, QByteArray(text->data(), static_cast<qsizetype>(text->size())));
+        else
+            st.bindNull(firstParameter + position);
+    }
+}
+
+std::string_view view(const QByteArray& bytes)
+{
+    return std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+} // namespace
+
 void Table::commitEdit()
 {
     if (!m_editing)
@@ -437,6 +490,7 @@ void Table::commitEdit()
     const auto pending = std::exchange(m_pending, {});
     const Slot slot = m_editSlot;
 
+    // Only the fields that differ are written; an edit that changes nothing writes nothing.
     std::array<std::optional<QByteArray>, Field::TextCount> changed;
     QByteArray sql = "UPDATE newspapers SET ";
     int bindings = 0;
@@ -444,8 +498,7 @@ void Table::commitEdit()
         if (!pending[i])
             continue;
         const auto old = m_store.text(slot, i + 1);
-        const std::string_view now(pending[i]->constData(), static_cast<size_t>(pending[i]->size()));
-        const bool same = old ? (*old == now && !now.empty()) : now.empty();
+        const bool same = old ? (*old == view(*pending[i]) && !pending[i]->isEmpty()) : pending[i]->isEmpty();
         if (same)
             continue;
         if (bindings > 0)
@@ -455,31 +508,48 @@ void Table::commitEdit()
     }
     if (bindings == 0)
         return;
-    sql += " WHERE No = ?" + QByteArray::number(bindings + 1);
+    sql += " WHERE " + seenClause(bindings + 1);
 
-    sqlite::Statement st(m_db, std::string_view(sql.constData(), static_cast<size_t>(sql.size())));
-    int index = 0;
-    for (const auto& value : changed) {
-        if (!value)
-            continue;
-        ++index;
-        if (value->isEmpty())
-            st.bindNull(index);
-        else
-            st.bind(index, *value);
+    bool written = false;
+    {
+        sqlite::Transaction transaction(m_db, true);
+        sqlite::Statement st(m_db, view(sql));
+        int index = 0;
+        for (const auto& value : changed) {
+            if (!value)
+                continue;
+            ++index;
+            if (value->isEmpty())
+                st.bindNull(index);
+            else
+                st.bind(index, *value);
+        }
+        bindSeen(st, bindings + 1, m_store, slot);
+        st.run();
+        written = m_db.changes() > 0;
+        if (written)
+            transaction.commit();
     }
-    st.bind(bindings + 1, m_store.no(slot));
-    st.run();
-    if (m_db.changes() == 0) {
-        throw EngineError(QStringLiteral("Cannot save the record numbered %1 in %2: another program has deleted it")
-                              .arg(m_store.no(slot))
-                              .arg(m_fileName));
-    }
+    if (!written)
+        refuseStale(slot, QStringLiteral("changed"));
 
     removeFromOrders(slot);
     m_store.replaceTexts(slot, changed);
     insertIntoOrders(slot);
     judge(slot);
+}
+
+void Table::refuseStale(Slot slot, const QString& action)
+{
+    const auto name = m_store.text(slot, Field::Name);
+    const QString shown = name ? QString::fromUtf8(name->data(), static_cast<qsizetype>(name->size()))
+                               : QStringLiteral("No %1").arg(m_store.no(slot));
+    m_forceReload = true;
+    reloadKeepingCurrent();
+    notifyReset();
+    throw StaleRecordError(QStringLiteral("The newspaper \"%1\" was changed or deleted by another program, so it was "
+                                          "not %2. The list now shows the directory as it is")
+                               .arg(shown, action));
 }
 
 void Table::insertIntoOrders(Slot slot)
@@ -545,29 +615,32 @@ void Table::refresh()
     notifyReset();
 }
 
-void Table::appendRecord(const NewRecord& record)
+void Table::appendRecord(const RecordTexts& texts, qint32& lastNo)
 {
     checkActive();
     commitEdit();
-    std::array<QByteArray, Field::TextCount> texts;
+    std::array<QByteArray, Field::TextCount> utf8;
     for (int i = 0; i < Field::TextCount; ++i)
-        texts[i] = record.text[i].toUtf8();
+        utf8[i] = texts[i].toUtf8();
 
-    sqlite::Statement st(m_db, "INSERT INTO newspapers (No, Name, Url, Country, State, City, Category, Reserved1, "
-                               "Reserved2, Reserved3) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-    st.bind(1, record.no);
-    for (int i = 0; i < Field::TextCount; ++i) {
-        if (texts[i].isEmpty())
-            st.bindNull(i + 2);
-        else
-            st.bind(i + 2, texts[i]);
+    qint32 no = 0;
+    {
+        // The number is taken inside the write transaction, so a record another copy
+        // adds meanwhile can never get the same one.
+        sqlite::Transaction transaction(m_db, true);
+        qint64 highest = 0;
+        {
+            sqlite::Statement st(m_db, "SELECT max(No) FROM newspapers");
+            if (st.step() && !st.isNull(0))
+                highest = st.int64(0);
+        }
+        no = RecordNumbers::next(lastNo, highest);
+        lastNo = no; // kept even if the insert fails: numbers are not reused within a run
+        TableSchema::RecordInserter(m_db).insert(no, utf8);
+        transaction.commit();
     }
-    st.bindTextOrNull(8, record.spare7);
-    st.bind(9, record.spare8);
-    st.bind(10, record.spare9);
-    st.run();
 
-    const Slot slot = m_store.add(record.no, texts);
+    const Slot slot = m_store.add(no, utf8);
     insertIntoOrders(slot);
     judge(slot);
 }
@@ -580,9 +653,18 @@ void Table::deleteRecord()
     if (m_current < 0)
         throw EngineError(QStringLiteral("There is no record to delete: the list is empty"));
     const Slot slot = m_view[m_current];
-    sqlite::Statement st(m_db, "DELETE FROM newspapers WHERE No = ?1");
-    st.bind(1, m_store.no(slot));
-    st.run();
+    bool deleted = false;
+    {
+        sqlite::Transaction transaction(m_db, true);
+        sqlite::Statement st(m_db, view("DELETE FROM newspapers WHERE " + seenClause(1)));
+        bindSeen(st, 1, m_store, slot);
+        st.run();
+        deleted = m_db.changes() > 0;
+        if (deleted)
+            transaction.commit();
+    }
+    if (!deleted)
+        refuseStale(slot, QStringLiteral("deleted"));
 
     removeFromOrders(slot);
     m_store.remove(slot);

@@ -34,9 +34,14 @@ public:
     void setFileName(const QString& path); // only while closed
     const QString& fileName() const { return m_fileName; }
 
+    // A failed open leaves the table closed but wanted open: the next operation that
+    // needs it tries again instead of reporting a closed table.
     void open();
     void close();
     bool active() const { return m_active; }
+
+    // Told when a call starts and stops waiting for another program's lock.
+    void setBusyObserver(sqlite::Database::BusyObserver observer);
 
     // "" is the primary order (by No); otherwise Name1, Country1, State1, City1, Category1, URL1.
     void setIndexName(const QString& name);
@@ -54,8 +59,8 @@ public:
     bool hasCurrentRecord() const { return m_active && m_current >= 0; }
 
     // Fields of the current record; absent when it is blank or there is no current record.
-    FieldValue fieldByName(const QString& name) const;
-    FieldValue field(int position) const;
+    FieldValue fieldByName(const QString& name);
+    FieldValue field(int position);
 
     // Makes current the first record, in the active order and within the filter, whose
     // field equals value exactly (letter case included). Returns whether one was found.
@@ -67,8 +72,14 @@ public:
     bool isEditing() const { return m_editing; }
     // Saves a pending edit, then re-reads: picks up other programs' changes and
     // re-applies the filter, keeping the current record current.
+    //
+    // Saving an edit and deleting act on the record as it was read, or not at all: when
+    // another program has changed or deleted it meanwhile, nothing is written, the table
+    // re-reads the file and a StaleRecordError says so.
     void refresh();
-    void appendRecord(const NewRecord& record);
+    // Appends a record numbered RecordNumbers::next(lastNo, highest number in the file),
+    // chosen inside the write transaction; lastNo becomes that number once chosen.
+    void appendRecord(const RecordTexts& texts, qint32& lastNo);
     void deleteRecord();
 
     // Counted: while suspended the grid does not follow the table.
@@ -88,7 +99,7 @@ signals:
     void currentRowChanged(int row);
 
 private:
-    void checkActive() const;
+    void checkActive();
     void ensureLoaded();
     void reloadKeepingCurrent();
     bool changedByOthers();
@@ -100,6 +111,7 @@ private:
     int rowAtOrAfter(Slot slot) const;
     int positionOfIndex() const;
     void commitEdit();
+    [[noreturn]] void refuseStale(Slot slot, const QString& action);
     void insertIntoOrders(Slot slot);
     void removeFromOrders(Slot slot);
     void judge(Slot slot);
@@ -113,6 +125,9 @@ private:
     RecordStore m_store;
 
     bool m_active = false;
+    bool m_wantOpen = false;
+    bool m_forceReload = false;
+    sqlite::Database::BusyObserver m_busyObserver;
     QString m_indexName;
     bool m_filtered = false;
     FilterRule m_rule;

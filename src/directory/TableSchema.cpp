@@ -27,6 +27,34 @@ int indexPosition(const QString& indexName)
     return -1;
 }
 
+RecordInserter::RecordInserter(sqlite::Database& db)
+    : m_statement(db, "INSERT INTO newspapers (No, Name, Url, Country, State, City, Category, Reserved1, Reserved2, "
+                      "Reserved3) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, '0', 0, 0)")
+{
+}
+
+void RecordInserter::insert(qint64 no, const std::array<QByteArray, 6>& utf8Texts)
+{
+    m_statement.reset();
+    m_statement.bind(1, no);
+    for (int i = 0; i < Field::TextCount; ++i) {
+        const QByteArray& text = utf8Texts[static_cast<size_t>(i)];
+        if (text.isEmpty())
+            m_statement.bindNull(i + 2);
+        else
+            m_statement.bind(i + 2, text);
+    }
+    m_statement.run();
+}
+
+void RecordInserter::insert(qint64 no, const std::array<QString, 6>& texts)
+{
+    std::array<QByteArray, 6> utf8;
+    for (size_t i = 0; i < utf8.size(); ++i)
+        utf8[i] = texts[i].toUtf8();
+    insert(no, utf8);
+}
+
 void createTable(sqlite::Database& db)
 {
     db.exec("CREATE TABLE newspapers (\n"

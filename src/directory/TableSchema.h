@@ -21,6 +21,19 @@ const std::array<IndexDef, 6>& indexes();
 // Position of the field an index orders by: 0 (No) for the empty name, -1 if unknown.
 int indexPosition(const QString& indexName);
 
+// Appends one record: its number, the six texts (an empty text is stored as a blank)
+// and "0", 0, 0 in the three reserved columns, as every new record has them.
+class RecordInserter
+{
+public:
+    explicit RecordInserter(sqlite::Database& db);
+    void insert(qint64 no, const std::array<QByteArray, 6>& utf8Texts);
+    void insert(qint64 no, const std::array<QString, 6>& texts);
+
+private:
+    sqlite::Statement m_statement;
+};
+
 // Creates the table and its indexes in an empty database.
 void create(sqlite::Database& db);
 // The same in two steps, so a bulk load can fill the table before indexing it.

@@ -6,7 +6,6 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <limits>
 
 namespace {
 
@@ -43,17 +42,9 @@ void TForm2::BitBtn1Click()
     if (Form1.AddMode) {
         if (Edit1->text().isEmpty())
             return;
-        if (Form1.LastNo == std::numeric_limits<qint32>::max())
-            throw AppError(
-                QStringLiteral("Cannot add the record: every record number up to %1 has been used").arg(Form1.LastNo));
-        // Raised before the append and kept even if the append is refused, so the next
-        // press tries the next number.
-        ++Form1.LastNo;
-        NewRecord record;
-        record.no = Form1.LastNo;
-        record.text = {Edit1->text(), Edit6->text(), ComboBox1->currentText(),
-                       Edit3->text(), Edit4->text(), ComboBox2->currentText()};
-        table.appendRecord(record);
+        table.appendRecord({Edit1->text(), Edit6->text(), ComboBox1->currentText(), Edit3->text(), Edit4->text(),
+                            ComboBox2->currentText()},
+                           Form1.LastNo);
         table.refresh();
         return;
     }

@@ -2,14 +2,24 @@
 
 #include "directory/DbTool.h"
 #include "directory/Sqlite.h"
+#include "directory/TableSchema.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
+#include <QtEndian>
 #include <sys/mount.h>
 #include <unistd.h>
+
+namespace {
+// Lock tests wait this long for another connection instead of the program's 3 s.
+const bool shortBusyTimeout = [] {
+    sqlite::Database::setDefaultBusyTimeout(TestBusyTimeoutMs);
+    return true;
+}();
+} // namespace
 
 TempProgramFolder::TempProgramFolder()
 {
@@ -48,19 +58,10 @@ void insertRows(const QString& tablePath, const std::vector<Row>& rows)
 {
     sqlite::Database db(tablePath, sqlite::Database::Mode::ReadWrite);
     sqlite::Transaction transaction(db);
-    sqlite::Statement insert(db, "INSERT INTO newspapers (No, Name, Url, Country, State, City, Category, Reserved1, "
-                                 "Reserved2, Reserved3) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, '0', 0, 0)");
-    for (const Row& row : rows) {
-        insert.reset();
-        insert.bind(1, row.no);
-        insert.bindTextOrNull(2, row.name);
-        insert.bindTextOrNull(3, row.url);
-        insert.bindTextOrNull(4, row.country);
-        insert.bindTextOrNull(5, row.state);
-        insert.bindTextOrNull(6, row.city);
-        insert.bindTextOrNull(7, row.category);
-        insert.run();
-    }
+    TableSchema::RecordInserter insert(db);
+    for (const Row& row : rows)
+        insert.insert(row.no,
+                      std::array<QString, 6>{row.name, row.url, row.country, row.state, row.city, row.category});
     transaction.commit();
 }
 
@@ -86,6 +87,15 @@ void whenModalOpens(const std::function<void(QWidget*)>& act)
         }
     });
     timer->start();
+}
+
+quint32 fileChangeCounter(const QString& tablePath)
+{
+    QFile file(tablePath);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(24))
+        return 0;
+    const QByteArray bytes = file.read(4);
+    return bytes.size() == 4 ? qFromBigEndian<quint32>(bytes.constData()) : 0;
 }
 
 bool runningAsRoot()

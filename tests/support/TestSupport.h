@@ -14,11 +14,20 @@
 #include <optional>
 #include <vector>
 
+// Records every address it is handed; `accepts` false plays a desktop without a browser.
+// How long SQLite waits for a lock in the tests (set for every test program).
+constexpr int TestBusyTimeoutMs = 300;
+
 class FakeShell : public Shell
 {
 public:
-    void open(const QString& address) override { opened.push_back(address); }
+    bool open(const QString& address) override
+    {
+        opened.push_back(address);
+        return accepts;
+    }
     std::vector<QString> opened;
+    bool accepts = true;
 };
 
 class FakeMessageBoxes : public MessageBoxes
@@ -103,6 +112,9 @@ struct TestPlatform
 
 // Closes the modal dialog that opens next, after running `act` on it.
 void whenModalOpens(const std::function<void(QWidget*)>& act);
+
+// SQLite's file change counter (header offset 24), which every committed write raises.
+quint32 fileChangeCounter(const QString& tablePath);
 
 // True when running with root's privileges, which pass over file permissions.
 bool runningAsRoot();
