@@ -5,10 +5,11 @@
 #include <QMessageBox>
 #include <QUrl>
 
-void DesktopShell::open(const QString& address)
+bool DesktopShell::open(const QString& address)
 {
-    // The outcome is not reported: a desktop without a handler simply does nothing.
-    QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
+    // True once the desktop's opener has taken the address; what the browser then
+    // does with it cannot be known here.
+    return QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
 }
 
 MessageBoxes::Answer DesktopMessageBoxes::show(QWidget* owner, const QString& text, const QString& caption, Style style)

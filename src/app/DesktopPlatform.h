@@ -6,7 +6,7 @@
 class DesktopShell : public Shell
 {
 public:
-    void open(const QString& address) override;
+    bool open(const QString& address) override;
 };
 
 class DesktopMessageBoxes : public MessageBoxes

@@ -13,7 +13,8 @@ class Shell
 {
 public:
     virtual ~Shell() = default;
-    virtual void open(const QString& address) = 0;
+    // False when the address could not be handed over (no opener, or it refused it).
+    virtual bool open(const QString& address) = 0;
 };
 
 class MessageBoxes

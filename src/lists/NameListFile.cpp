@@ -1,11 +1,16 @@
 #include "lists/NameListFile.h"
 
 #include "app/AppError.h"
+#include "directory/TextRules.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 NameListFile::NameListFile(QString path)
     : m_path(std::move(path))
@@ -28,6 +33,45 @@ QList<QByteArray> NameListFile::read() const
     if (file.error() != QFileDevice::NoError)
         throw FileError::cannotOpen(m_path);
     return parse(bytes);
+}
+
+namespace {
+
+// An exclusive lock on the list's folder for as long as it lives. Locking the folder
+// rather than the file keeps working across the rename that replaces the file; where
+// the folder cannot be locked the change goes ahead unlocked, as before.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString& filePath)
+        : m_fd(::open(QFile::encodeName(QFileInfo(filePath).absolutePath()).constData(), O_RDONLY | O_CLOEXEC))
+    {
+        if (m_fd >= 0) {
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+QList<QByteArray> NameListFile::change(const Edit& edit) const
+{
+    const FolderLock lock(m_path);
+    QList<QByteArray> lines = read();
+    edit(lines);
+    write(lines);
+    return lines;
 }
 
 void NameListFile::write(const QList<QByteArray>& lines) const
@@ -56,8 +100,7 @@ void NameListFile::write(const QList<QByteArray>& lines) const
 QList<QByteArray> NameListFile::parse(const QByteArray& bytes)
 {
     QList<QByteArray> lines;
-    const qsizetype nul = bytes.indexOf('\0');
-    const qsizetype end = nul < 0 ? bytes.size() : nul;
+    const qsizetype end = bytes.size();
     qsizetype start = 0;
     qsizetype i = 0;
     while (i < end) {
@@ -92,9 +135,18 @@ QByteArray NameListFile::format(const QList<QByteArray>& lines)
 QString NameListFile::display(const QByteArray& line)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8(line);
-    if (!utf8.hasError())
-        return text;
+    QString text = utf8(line);
+    if (utf8.hasError())
+        text = fromWindows1252(line);
+    for (QChar& c : text) {
+        if (TextRules::isControl(c.unicode()))
+            c = QChar(QChar::ReplacementCharacter);
+    }
+    return text;
+}
+
+QString NameListFile::fromWindows1252(const QByteArray& line)
+{
     // Windows-1252: Latin-1 but for 0x80..0x9F.
     static const char16_t high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 
 // A list of newspaper names kept as a text file beside the program (the favourites
 // and the visit history): one name per line, CR LF after every line, read and
@@ -24,14 +25,24 @@ public:
     // leaves the old file as it was. Throws FileError "Cannot create file %s".
     void write(const QList<QByteArray>& lines) const;
 
+    // Reads the list, lets edit change it and writes it back, holding a lock on the
+    // folder meanwhile, so a change another copy of the program makes at the same
+    // moment is not lost. Returns the lines as written.
+    using Edit = std::function<void(QList<QByteArray>& lines)>;
+    QList<QByteArray> change(const Edit& edit) const;
+
     // Splits at CR LF, a lone CR or a lone LF; a last line without a line end
-    // counts, a line end at the very end adds no empty line; a byte 0 ends the text.
+    // counts, a line end at the very end adds no empty line. Every other byte, a
+    // byte 0 included, stays part of its line.
     static QList<QByteArray> parse(const QByteArray& bytes);
     static QByteArray format(const QList<QByteArray>& lines);
 
-    // A line as the user sees it: UTF-8, or Windows-1252 where it is not valid UTF-8.
+    // A line as the user sees it: UTF-8, or Windows-1252 where it is not valid UTF-8;
+    // control characters show as U+FFFD, so nothing in a line is invisible.
     static QString display(const QByteArray& line);
 
 private:
+    static QString fromWindows1252(const QByteArray& line);
+
     QString m_path;
 };

@@ -24,6 +24,13 @@ QByteArray boxLine(const QComboBox* box)
     return text.toUtf8();
 }
 
+// A message names an address; a very long one is cut short so the box stays readable.
+QString elided(const QString& address)
+{
+    constexpr qsizetype Longest = 200;
+    return address.size() <= Longest ? address : address.left(Longest) + QChar(0x2026);
+}
+
 NameListModel* listOf(const QComboBox* box)
 {
     return static_cast<NameListModel*>(box->model());
@@ -40,7 +47,11 @@ void TForm1::BitBtn2Click()
                                       "http:// or https://, or with a host name such as www.example.com, are opened")
                            .arg(url));
     }
-    m_platform.shell.open(*address);
+    if (!m_platform.shell.open(*address)) {
+        throw AppError(QStringLiteral("\"%1\" could not be opened: no web browser took it. Nothing was recorded in the "
+                                      "visit history")
+                           .arg(elided(*address)));
+    }
     RecordVisit();
 }
 
@@ -73,12 +84,9 @@ void TForm1::LoadHistory()
 
 QList<QByteArray> TForm1::appendCurrentName(const QString& fileName)
 {
-    // The file is read afresh, so lines another copy of the program added stay.
-    const NameListFile file(ExePath + fileName);
-    QList<QByteArray> lines = file.read();
-    lines.append(Table1->field(1).asString().toUtf8());
-    file.write(lines);
-    return lines;
+    const QByteArray name = Table1->field(1).asString().toUtf8();
+    // Read afresh under a lock, so lines another copy of the program adds stay.
+    return NameListFile(ExePath + fileName).change([&](QList<QByteArray>& lines) { lines.append(name); });
 }
 
 void TForm1::openNamed(const QComboBox* box)
@@ -133,9 +141,6 @@ void TForm1::SpeedButton2Click()
     const QByteArray picked = boxLine(ComboBox3);
     if (!confirm(QStringLiteral("Are you sure you want to delete this record?")))
         return;
-    const NameListFile file(ExePath + FavoritesFile);
-    QList<QByteArray> lines = file.read();
-    lines.removeAll(picked);
-    file.write(lines);
-    fillFavorites(lines);
+    fillFavorites(
+        NameListFile(ExePath + FavoritesFile).change([&](QList<QByteArray>& lines) { lines.removeAll(picked); }));
 }

@@ -1,17 +1,34 @@
 #include "lists/WebAddress.h"
 
+#include "directory/TextRules.h"
+
 #include <QRegularExpression>
 #include <QUrl>
+#include <algorithm>
 
 namespace WebAddress {
 
 namespace {
 
+// User information before the host ("https://www.good.com@evil.com/") shows one site
+// and leads to another, so an address with any is refused.
 bool isWebUrl(const QUrl& url)
 {
     const QString scheme = url.scheme().toLower();
     return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
-           !url.host().isEmpty();
+           !url.host().isEmpty() && url.userInfo().isEmpty();
+}
+
+// Bidirectional embedding, override and isolate controls can make an address read
+// differently from where it leads.
+bool hasBidiControl(const QString& text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -19,7 +36,9 @@ bool isWebUrl(const QUrl& url)
 std::optional<QString> forBrowser(const QString& stored)
 {
     const QString text = stored.trimmed();
-    if (text.isEmpty() || text.contains(QRegularExpression(QStringLiteral("[\\x00-\\x1f\\x7f]"))))
+    const bool hidden =
+        std::any_of(text.begin(), text.end(), [](QChar c) { return TextRules::isControl(c.unicode()); });
+    if (text.isEmpty() || hidden || hasBidiControl(text))
         return std::nullopt;
 
     static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):"));
