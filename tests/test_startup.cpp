@@ -10,6 +10,7 @@
 #include "directory/Table.h"
 #include "ui/DBGrid.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramStart.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -42,7 +43,8 @@ private slots:
     void lastNumberFallsBackToZero();
     void startsFromAnyWorkingDirectory();
     void missingTableFailsTheWindow();
-    void failureInsideCreateIsReportedAndWindowOpens();
+    void unreadableListsAreReportedAndStartupGoesOn();
+    void lastAttemptReportsWhatTheFirstKeepsQuiet();
     void recoveryRemovesEngineFilesAndRetriesOnce();
     void recoveryRetriesWhenNoFileExists();
     void errorReportAddsFullStopAfterLettersOnly_data();
@@ -121,20 +123,52 @@ void TestStartup::missingTableFailsTheWindow()
     QVERIFY(t.boxes.shown.empty()); // the entry point decides what is shown
 }
 
-void TestStartup::failureInsideCreateIsReportedAndWindowOpens()
+void TestStartup::unreadableListsAreReportedAndStartupGoesOn()
 {
     TestPlatform t;
     t.folder.makeTable({{1, "Zeta", "", "", "", "", ""}, {2, "Alpha", "", "", "", "", ""}});
-    QDir().mkpath(t.folder.path(QStringLiteral("history.txt"))); // exists, cannot be read
+    QDir().mkpath(t.folder.path(QStringLiteral("favorites.txt"))); // exists, cannot be read
+    t.folder.writeFile(QStringLiteral("history.txt"), "Zeta\r\n");
+    const bool asRoot = runningAsRoot();
+    if (!asRoot)
+        QFile::setPermissions(t.folder.path(QStringLiteral("history.txt")), QFileDevice::WriteOwner);
     TForm1 form(t.platform);
-    QCOMPARE(t.boxes.errors(),
-             QStringList{QStringLiteral("Cannot open file %1.").arg(t.folder.path(QStringLiteral("history.txt")))});
+    QStringList expected{QStringLiteral("Cannot open file %1.").arg(t.folder.path(QStringLiteral("favorites.txt")))};
+    if (!asRoot)
+        expected << QStringLiteral("Cannot open file %1.").arg(t.folder.path(QStringLiteral("history.txt")));
+    QCOMPARE(t.boxes.errors(), expected);
     QCOMPARE(t.boxes.shown.front().caption, QStringLiteral("kestrove-news"));
-    // The rest of the sequence was skipped: primary order as first opened, LastNo 0.
+    // Every other step still ran: the other list, the counter, the order, the first record.
     QCOMPARE(form.windowTitle(), ProgramTitle);
-    QCOMPARE(form.LastNo, 0);
-    QCOMPARE(form.Table1->indexName(), QString());
-    QCOMPARE(form.Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Zeta"));
+    QCOMPARE(form.ComboBox4->count(), asRoot ? 1 : 0);
+    QCOMPARE(form.LastNo, 2);
+    QCOMPARE(form.Table1->indexName(), QStringLiteral("Name1"));
+    QCOMPARE(form.Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Alpha"));
+}
+
+void TestStartup::lastAttemptReportsWhatTheFirstKeepsQuiet()
+{
+    TestPlatform t;
+    const auto failing = []() -> int { throw EngineError(QStringLiteral("Cannot open /x/Data/list.db: missing")); };
+    QVERIFY_THROWS_EXCEPTION(EngineError, ProgramStart::attempt(t.platform, false, failing));
+    QVERIFY(t.boxes.shown.empty());
+    QCOMPARE(ProgramStart::attempt(t.platform, true, failing), 1);
+    QCOMPARE(t.boxes.errors(), QStringList{QStringLiteral("Kestrove Online Newspaper v6.88 cannot start.\n\n"
+                                                          "Cannot open /x/Data/list.db: missing.")});
+    QCOMPARE(ProgramStart::attempt(t.platform, false, [] { return 0; }), 0);
+
+    // With the recovery: a first attempt that fails is retried once and only the
+    // second one's outcome shows.
+    int attempts = 0;
+    const int status = Startup::run(
+        [&](bool last) {
+            ++attempts;
+            return ProgramStart::attempt(t.platform, last, failing);
+        },
+        t.folder.exePath());
+    QCOMPARE(attempts, 2);
+    QCOMPARE(status, 1);
+    QCOMPARE(t.boxes.errors().size(), 2);
 }
 
 void TestStartup::recoveryRemovesEngineFilesAndRetriesOnce()

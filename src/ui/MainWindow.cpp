@@ -140,6 +140,13 @@ TForm1::TForm1(const Platform& platform, QWidget* parent)
     Table1 = new Table(this);
     Table1->setObjectName(QStringLiteral("Table1"));
     Table1->setOnFilterRecord([this] { return Table1FilterRecord(); });
+    // While another program's lock holds up the table, the pointer shows it.
+    Table1->setBusyObserver([](bool waiting) {
+        if (waiting)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
     DataSource1 = new DataSource(*Table1, this);
     DataSource1->setObjectName(QStringLiteral("DataSource1"));
     ImageList1 = Artwork::imageList();
@@ -169,8 +176,10 @@ TForm1::~TForm1() = default;
 void TForm1::FormCreate()
 {
     setWindowTitle(ProgramTitle);
-    LoadFavorites();
-    LoadHistory();
+    // A list that cannot be read is reported on its own; the session still gets the
+    // other list, the table, its number counter and its order.
+    ErrorReport::guard(m_platform, this, [this] { LoadFavorites(); });
+    ErrorReport::guard(m_platform, this, [this] { LoadHistory(); });
     Table1->close();
     Table1->setFileName(ExePath + QStringLiteral("Data/list.db"));
     Table1->open();

@@ -3,6 +3,7 @@
 #include "app/AppError.h"
 #include "app/ErrorReport.h"
 #include "directory/Table.h"
+#include "directory/TextRules.h"
 #include "ui/Artwork.h"
 #include "ui/Controls.h"
 #include "ui/ItemLists.h"
@@ -26,8 +27,7 @@ namespace {
 constexpr int ClientWidth = 371;
 constexpr int ClientHeight = 224;
 
-// A name with a line break would split into two lines of the favourites and history
-// files, so the fields take none: typed or pasted breaks become blanks.
+// Typed or pasted line breaks and control characters become blanks (see TextRules).
 class NoLineBreaks : public QValidator
 {
 public:
@@ -35,8 +35,7 @@ public:
     State validate(QString& input, int& /*pos*/) const override
     {
         for (QChar& c : input) {
-            const char16_t u = c.unicode();
-            if (u == u'\r' || u == u'\n' || u == 0x0b || u == 0x0c || u == 0x85 || u == 0x2028 || u == 0x2029)
+            if (TextRules::isRefused(c.unicode()))
                 c = QLatin1Char(' ');
         }
         return Acceptable;
