@@ -10,7 +10,9 @@
 #include "ui/ItemLists.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSet>
 #include <QtTest>
 
@@ -53,6 +55,7 @@ private slots:
     void checkFindsProblems();
     void generatedTablesAreRepeatable();
     void commandLineReportsWrongUse();
+    void failedWritesAreNeverReportedAsSuccess();
     void starterDirectoryIsUsable();
 };
 
@@ -68,6 +71,11 @@ void TestDbTool::csvReadsQuotedFieldsAndAnyLineEnd_data()
     QTest::newRow("line break inside quotes")
         << QByteArray("\"one\ntwo\",x\ny,z\n") << QList<QStringList>{{"one\ntwo", "x"}, {"y", "z"}};
     QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBFNo,Name\n") << QList<QStringList>{{"No", "Name"}};
+    QTest::newRow("U+FEFF inside is data")
+        << QByteArray("a,\xEF\xBB\xBF"
+                      "b\n\xEF\xBB\xBF"
+                      "c,d\n")
+        << QList<QStringList>{{"a", QStringLiteral("\uFEFFb")}, {QStringLiteral("\uFEFFc"), "d"}};
     QTest::newRow("UTF-8 and blanks kept")
         << QByteArray(" El País ,Zürich\n") << QList<QStringList>{{" El País ", "Zürich"}};
 }
@@ -91,6 +99,12 @@ void TestDbTool::csvRefusesMalformedText_data()
     QTest::newRow("text after quote") << QByteArray("a\n\"x\"y,z\n") << "line 2: unexpected text after a closing quote";
     QTest::newRow("stray quote") << QByteArray("a\nx\"y\n") << "line 2: a quote inside a field";
     QTest::newRow("not UTF-8") << QByteArray("a\n\xe9t\xe9\n") << "line 2: the text is not valid UTF-8";
+    // Line numbers count CR LF, a lone CR and a lone LF alike, inside quotes too.
+    QTest::newRow("after a quoted LF") << QByteArray("a\n\"b\nc\"\nx\"y\n") << "line 4: a quote inside a field";
+    QTest::newRow("after a quoted CR LF")
+        << QByteArray("a\r\n\"b\r\nc\"\r\nx\"y\r\n") << "line 4: a quote inside a field";
+    QTest::newRow("after a quoted CR") << QByteArray("a\r\"b\rc\"\rx\"y\r") << "line 4: a quote inside a field";
+    QTest::newRow("after a quoted CR, CR LF") << QByteArray("a\r\"b\r\r\nc\"\rx\"y") << "line 5: a quote inside";
 }
 
 void TestDbTool::csvRefusesMalformedText()
@@ -159,6 +173,23 @@ void TestDbTool::badImportsChangeNothing_data()
                                          << "line 3: No 1 is already in the table";
     QTest::newRow("line break in a name") << header + "5,\"Two\nLines\",,,,,\n"
                                           << "line 2: the name contains a line break";
+    QTest::newRow("line break in an address") << header + "5,A,\"https://a.example.com/\r\n\",,,,\n"
+                                              << "line 2: the web address contains a line break";
+    QTest::newRow("line separator in a city") << header + "5,A,,,,Two\u2028Lines,\n"
+                                              << "line 2: the city contains a line break";
+    QTest::newRow("byte 0 in a name") << header + "5,Fav Be" + QByteArray(1, '\0') + "ta,,,,,\n"
+                                      << "line 2: the name contains the control character U+0000";
+    QTest::newRow("escape in a category") << header + "5,A,,,,,Sp\x1b"
+                                                      "orts\n"
+                                          << "line 2: the category contains the control character U+001B";
+    QTest::newRow("number with blanks") << header + " 5 ,A,,,,,\n"
+                                        << "line 2: No \" 5 \"";
+    QTest::newRow("number with a sign") << header + "+6,A,,,,,\n"
+                                        << "line 2: No \"+6\"";
+    QTest::newRow("number with a leading zero") << header + "007,A,,,,,\n"
+                                                << "line 2: No \"007\"";
+    QTest::newRow("number past the limit") << header + "2147483648,A,,,,,\n"
+                                           << "line 2: No \"2147483648\"";
     QTest::newRow("malformed") << header + "5,\"A,,,,,\n"
                                << "line 2: a quoted field is not closed";
     QTest::newRow("empty file") << QByteArray() << "is empty";
@@ -233,11 +264,56 @@ void TestDbTool::commandLineReportsWrongUse()
     QCOMPARE(DbTool::run({QStringLiteral("create")}), 2);
     QCOMPARE(DbTool::run({QStringLiteral("generate"), folder.path(QStringLiteral("g.db")), QStringLiteral("many")}), 2);
     QCOMPARE(DbTool::run({QStringLiteral("--help")}), 0);
+    // A name starting with "-" is an option, never a file to create.
+    const QString current = QDir::currentPath();
+    QDir::setCurrent(folder.path(QString()));
+    QCOMPARE(DbTool::run({QStringLiteral("create"), QStringLiteral("--help")}), 0);
+    QCOMPARE(DbTool::run({QStringLiteral("create"), QStringLiteral("-x")}), 2);
+    QCOMPARE(DbTool::run({QStringLiteral("export"), QStringLiteral("--out"), QStringLiteral("x.db")}), 2);
+    QDir::setCurrent(current);
+    QCOMPARE(QDir(folder.path(QString())).entryList(QDir::Files), QStringList());
     QCOMPARE(DbTool::run({QStringLiteral("create"), folder.tablePath()}), 0);
     QCOMPARE(DbTool::run({QStringLiteral("create"), folder.tablePath()}), 1);
     QCOMPARE(DbTool::run({QStringLiteral("check"), folder.tablePath()}), 0);
     QCOMPARE(DbTool::run({QStringLiteral("export"), folder.tablePath(), folder.path(QStringLiteral("out.csv"))}), 0);
     QCOMPARE(folder.readFile(QStringLiteral("out.csv")), QByteArray("No,Name,Url,Country,State,City,Category\n"));
+}
+
+void TestDbTool::failedWritesAreNeverReportedAsSuccess()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{1, "One", "https://one.example.com/", "", "", "", ""}});
+    auto exportTo = [&](const QString& shell) {
+        QProcess tool;
+        tool.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shell, QStringLiteral("sh"),
+                                               QStringLiteral(KESTROVE_DB), folder.tablePath()});
+        tool.waitForFinished();
+        return std::make_pair(tool.exitCode(), QString::fromUtf8(tool.readAllStandardError()));
+    };
+    const auto full = exportTo(QStringLiteral("\"$1\" export \"$2\" > /dev/full"));
+    QCOMPARE(full.first, 1);
+    QVERIFY2(full.second.contains(QStringLiteral("Cannot write the export")), qPrintable(full.second));
+    const auto closed = exportTo(QStringLiteral("\"$1\" export \"$2\" >&-"));
+    QCOMPARE(closed.first, 1);
+    QVERIFY2(closed.second.contains(QStringLiteral("standard output")), qPrintable(closed.second));
+    QCOMPARE(exportTo(QStringLiteral("\"$1\" export \"$2\" > /dev/null")).first, 0);
+
+    // A small export into a full file system: an error, and the old file stays.
+    SmallFileSystem disk(QStringLiteral("size=16k"));
+    if (!disk.mounted())
+        QSKIP("this system does not allow mounting a small file system");
+    QFile old(disk.path(QStringLiteral("out.csv")));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old\n");
+    old.close();
+    QFile filler(disk.path(QStringLiteral("filler")));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    while (filler.write(QByteArray(512, 'x')) == 512) {
+    }
+    filler.close();
+    QCOMPARE(DbTool::run({QStringLiteral("export"), folder.tablePath(), old.fileName()}), 1);
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old\n"));
 }
 
 void TestDbTool::starterDirectoryIsUsable()

@@ -29,7 +29,9 @@ bool Reader::next(QStringList& fields)
     QByteArray field;
     bool quoted = false;
     auto finishField = [&] {
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        // A U+FEFF inside a field is data; only the file's own leading mark was dropped.
+        QStringDecoder utf8(QStringDecoder::Utf8,
+                            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
         QString text = utf8(field);
         if (utf8.hasError())
             fail(m_recordLine, QStringLiteral("the text is not valid UTF-8"));
@@ -54,7 +56,8 @@ bool Reader::next(QStringList& fields)
                 quoted = false;
                 continue;
             }
-            if (c == '\n')
+            // CR LF, a lone CR and a lone LF each end one line, inside quotes as outside.
+            if (c == '\n' || (c == '\r' && (m_pos + 1 >= size || m_text[m_pos + 1] != '\n')))
                 ++m_line;
             field += c;
             ++m_pos;

@@ -6,15 +6,19 @@
 #include "directory/Record.h"
 #include "directory/Sqlite.h"
 #include "directory/TableSchema.h"
+#include "directory/TextRules.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <unistd.h>
 
 namespace DbTool {
 
@@ -50,31 +54,6 @@ struct ImportRow
     std::array<QString, Field::TextCount> text;
 };
 
-bool hasLineBreak(const QString& text)
-{
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'\r' || u == u'\n' || u == 0x0b || u == 0x0c || u == 0x85 || u == 0x2028 || u == 0x2029)
-            return true;
-    }
-    return false;
-}
-
-void insertRow(sqlite::Statement& insert, qint64 no, const std::array<QString, Field::TextCount>& text)
-{
-    insert.reset();
-    insert.bind(1, no);
-    for (int i = 0; i < Field::TextCount; ++i)
-        insert.bindTextOrNull(i + 2, text[static_cast<size_t>(i)]);
-    insert.bind(8, QByteArray("0"));
-    insert.bind(9, qint64(0));
-    insert.bind(10, qint64(0));
-    insert.run();
-}
-
-constexpr const char* InsertSql = "INSERT INTO newspapers (No, Name, Url, Country, State, City, Category, Reserved1, "
-                                  "Reserved2, Reserved3) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
-
 // Reports progress only once a run has taken a couple of seconds, then twice a second.
 class Throttle
 {
@@ -97,6 +76,9 @@ private:
     QElapsedTimer m_clock;
     qint64 m_last = 0;
 };
+
+// Large enough that a million records take few system calls.
+constexpr qsizetype ExportChunk = 256 * 1024;
 
 } // namespace
 
@@ -151,8 +133,11 @@ qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& 
             ImportRow row;
             int first = 0;
             if (withNo) {
-                bool ok = false;
-                row.no = fields[0].toLongLong(&ok);
+                // Plain decimal digits only: no sign, blanks or leading zeros.
+                static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,9}$"));
+                bool ok = digits.match(fields[0]).hasMatch();
+                if (ok)
+                    row.no = fields[0].toLongLong(&ok);
                 if (!ok || row.no < 1 || row.no > std::numeric_limits<qint32>::max())
                     fail(QStringLiteral("No \"%1\" is not a whole number from 1 to %2")
                              .arg(fields[0])
@@ -164,8 +149,19 @@ qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& 
             }
             for (int i = 0; i < Field::TextCount; ++i)
                 row.text[static_cast<size_t>(i)] = fields[first + i];
-            if (hasLineBreak(row.text[0]))
-                fail(QStringLiteral("the name contains a line break"));
+            for (int i = 0; i < Field::TextCount; ++i) {
+                const QString& text = row.text[static_cast<size_t>(i)];
+                const qsizetype at = TextRules::firstRefused(text);
+                if (at < 0)
+                    continue;
+                const QChar refused = text[at];
+                static const char* const described[] = {"name", "web address", "country", "state", "city", "category"};
+                const QLatin1String field(described[i]);
+                if (TextRules::isLineBreak(refused.unicode()))
+                    fail(QStringLiteral("the %1 contains a line break").arg(field));
+                fail(QStringLiteral("the %1 contains the control character U+%2")
+                         .arg(field, QString::number(refused.unicode(), 16).toUpper().rightJustified(4, u'0')));
+            }
             rows.push_back(std::move(row));
         }
     } catch (const AppError& error) {
@@ -197,12 +193,12 @@ qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& 
                            .arg(std::numeric_limits<qint32>::max()));
     }
 
-    sqlite::Statement insert(db, InsertSql);
+    TableSchema::RecordInserter insert(db);
     Throttle report(progress);
     const auto total = static_cast<qint64>(rows.size());
     for (qint64 i = 0; i < total; ++i) {
         const ImportRow& row = rows[static_cast<size_t>(i)];
-        insertRow(insert, withNo ? row.no : next++, row.text);
+        insert.insert(withNo ? row.no : next++, row.text);
         if ((i & 0x3ff) == 0)
             report(i, total);
     }
@@ -213,13 +209,16 @@ qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& 
 void exportCsv(const QString& dbPath, QIODevice& out)
 {
     sqlite::Database db = openTable(dbPath);
-    auto write = [&](const QByteArray& bytes) {
-        if (out.write(bytes) != bytes.size())
+    // Written in large pieces, each checked, so a full disk or a closed pipe is reported.
+    QByteArray pending;
+    auto flush = [&] {
+        if (!pending.isEmpty() && out.write(pending) != pending.size())
             throw AppError(QStringLiteral("Cannot write the export: %1").arg(out.errorString()));
+        pending.clear();
     };
-    write(Csv::formatRecord({QStringLiteral("No"), QStringLiteral("Name"), QStringLiteral("Url"),
-                             QStringLiteral("Country"), QStringLiteral("State"), QStringLiteral("City"),
-                             QStringLiteral("Category")}));
+    pending += Csv::formatRecord({QStringLiteral("No"), QStringLiteral("Name"), QStringLiteral("Url"),
+                                  QStringLiteral("Country"), QStringLiteral("State"), QStringLiteral("City"),
+                                  QStringLiteral("Category")});
     sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
     QStringList fields;
     while (st.step()) {
@@ -227,8 +226,11 @@ void exportCsv(const QString& dbPath, QIODevice& out)
         fields << QString::number(st.int64(0));
         for (int i = 1; i <= Field::TextCount; ++i)
             fields << (st.isNull(i) ? QString() : st.string(i));
-        write(Csv::formatRecord(fields));
+        pending += Csv::formatRecord(fields);
+        if (pending.size() >= ExportChunk)
+            flush();
     }
+    flush();
 }
 
 QStringList check(const QString& dbPath)
@@ -258,11 +260,11 @@ void generate(const QString& dbPath, qint64 count, quint64 seed, const Progress&
     db.exec("PRAGMA cache_size = -262144");
     {
         sqlite::Transaction transaction(db, true);
-        sqlite::Statement insert(db, InsertSql);
+        TableSchema::RecordInserter insert(db);
         Generator generator(seed);
         Throttle report(progress);
         for (qint64 no = 1; no <= count; ++no) {
-            insertRow(insert, no, generator.next());
+            insert.insert(no, generator.next());
             if ((no & 0x3ff) == 0)
                 report(no, count);
         }
@@ -309,15 +311,33 @@ int wrongUse(const QString& reason)
 
 } // namespace
 
-int run(const QStringList& arguments)
+namespace {
+
+// Standard output is checked once more at the end: a failed write there is a failure.
+int finishOutput(int status)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "kestrove-db: cannot write to standard output\n");
+        return status == 0 ? 1 : status;
+    }
+    return status;
+}
+
+int runCommand(const QStringList& arguments, bool standardOutputClosed)
 {
     if (arguments.isEmpty())
         return wrongUse(QStringLiteral("no command given"));
     const QString command = arguments.first();
     const QStringList args = arguments.mid(1);
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+    auto isHelp = [](const QString& arg) { return arg == QLatin1String("--help") || arg == QLatin1String("-h"); };
+    if (isHelp(command) || command == QLatin1String("help") || std::any_of(args.begin(), args.end(), isHelp)) {
         std::fputs(Usage, stdout);
         return 0;
+    }
+    // A name that starts with "-" is an option, never a file name.
+    for (const QString& arg : args) {
+        if (arg.startsWith(QLatin1Char('-')))
+            return wrongUse(QStringLiteral("unknown option \"%1\"").arg(arg));
     }
     auto expect = [&](qsizetype least, qsizetype most) { return args.size() >= least && args.size() <= most; };
     try {
@@ -345,14 +365,18 @@ int run(const QStringList& arguments)
                 return wrongUse(QStringLiteral("export takes a table and an optional CSV file"));
             if (args.size() == 2) {
                 QSaveFile out(args[1]);
-                if (!out.open(QIODevice::WriteOnly))
+                // Unbuffered: a full disk shows in write() itself rather than only at commit.
+                if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
                     throw AppError(QStringLiteral("Cannot create %1: %2").arg(args[1], out.errorString()));
                 exportCsv(args[0], out);
                 if (!out.commit())
                     throw AppError(QStringLiteral("Cannot write %1: %2").arg(args[1], out.errorString()));
             } else {
+                if (standardOutputClosed)
+                    throw AppError(QStringLiteral("Cannot write to standard output: it is closed"));
                 QFile out;
-                if (!out.open(stdout, QIODevice::WriteOnly))
+                if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                              QFileDevice::DontCloseHandle))
                     throw AppError(QStringLiteral("Cannot write to standard output"));
                 exportCsv(args[0], out);
             }
@@ -397,6 +421,13 @@ int run(const QStringList& arguments)
         return 1;
     }
     return wrongUse(QStringLiteral("unknown command \"%1\"").arg(command));
+}
+
+} // namespace
+
+int run(const QStringList& arguments, bool standardOutputClosed)
+{
+    return finishOutput(runCommand(arguments, standardOutputClosed));
 }
 
 } // namespace DbTool

@@ -33,7 +33,8 @@ QStringList check(const QString& dbPath);
 // A new table of `count` synthetic records, the same for the same seed.
 void generate(const QString& dbPath, qint64 count, quint64 seed, const Progress& progress = {});
 
-// The command line: returns the exit status.
-int run(const QStringList& arguments);
+// The command line: returns the exit status. standardOutputClosed: the process was
+// started with its standard output closed (the entry point holds it on /dev/null).
+int run(const QStringList& arguments, bool standardOutputClosed = false);
 
 } // namespace DbTool
