@@ -5,14 +5,14 @@
 // Each size runs in a child process of its own, so its peak memory is its own.
 // Usage: kestrove-bench [--sizes 10000,100000,1000000] [--data DIR] [--repeat N]
 
-#include "app/Platform.h"
-#include "directory/DbTool.h"
+#include "datatool/DbTool.h"
+#include "desktop/Platform.h"
+#include "dialogs/RecordDialog.h"
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
-#include "lists/NameListModel.h"
-#include "ui/DBGrid.h"
-#include "ui/MainWindow.h"
-#include "ui/RecordDialog.h"
+#include "grid/DBGrid.h"
+#include "grid/NameListModel.h"
+#include "mainwindow/MainWindow.h"
 
 #include <QApplication>
 #include <QComboBox>

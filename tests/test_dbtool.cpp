@@ -1,13 +1,13 @@
 // The CSV format, the data tool's commands and the starter directory's data.
 
-#include "TestSupport.h"
+#include "CoreTestSupport.h"
 
-#include "app/AppError.h"
-#include "directory/Csv.h"
-#include "directory/DbTool.h"
+#include "datatool/Csv.h"
+#include "datatool/DbTool.h"
+#include "directory/ItemLists.h"
 #include "directory/Sqlite.h"
+#include "errors/AppError.h"
 #include "lists/WebAddress.h"
-#include "ui/ItemLists.h"
 
 #include <QBuffer>
 #include <QDir>

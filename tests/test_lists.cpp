@@ -2,12 +2,12 @@
 
 #include "TestSupport.h"
 
-#include "app/AppError.h"
 #include "directory/Table.h"
+#include "errors/AppError.h"
+#include "grid/DBGrid.h"
 #include "lists/NameListFile.h"
 #include "lists/WebAddress.h"
-#include "ui/DBGrid.h"
-#include "ui/MainWindow.h"
+#include "mainwindow/MainWindow.h"
 
 #include <QAction>
 #include <QComboBox>

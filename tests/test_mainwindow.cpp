@@ -3,10 +3,10 @@
 
 #include "TestSupport.h"
 
-#include "app/ProgramTitle.h"
 #include "directory/Table.h"
-#include "ui/DBGrid.h"
-#include "ui/MainWindow.h"
+#include "grid/DBGrid.h"
+#include "mainwindow/MainWindow.h"
+#include "startup/ProgramTitle.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -2,11 +2,11 @@
 
 #include "TestSupport.h"
 
+#include "dialogs/RecordDialog.h"
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
-#include "ui/DBGrid.h"
-#include "ui/MainWindow.h"
-#include "ui/RecordDialog.h"
+#include "grid/DBGrid.h"
+#include "mainwindow/MainWindow.h"
 
 #include <QComboBox>
 #include <QGroupBox>

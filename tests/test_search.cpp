@@ -5,9 +5,9 @@
 #include "directory/CaseFold.h"
 #include "directory/RecordStore.h"
 #include "directory/Table.h"
+#include "grid/DBGrid.h"
+#include "mainwindow/MainWindow.h"
 #include "search/SearchFilter.h"
-#include "ui/DBGrid.h"
-#include "ui/MainWindow.h"
 
 #include <QComboBox>
 #include <QHeaderView>

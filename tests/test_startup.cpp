@@ -3,14 +3,15 @@
 
 #include "TestSupport.h"
 
-#include "app/AppError.h"
-#include "app/ErrorReport.h"
-#include "app/ProgramTitle.h"
-#include "app/Startup.h"
+#include "desktop/ErrorReport.h"
+#include "desktop/ProgramStart.h"
 #include "directory/Table.h"
-#include "ui/DBGrid.h"
-#include "ui/MainWindow.h"
-#include "ui/ProgramStart.h"
+#include "errors/AppError.h"
+#include "errors/ErrorText.h"
+#include "grid/DBGrid.h"
+#include "mainwindow/MainWindow.h"
+#include "startup/ProgramTitle.h"
+#include "startup/Startup.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -249,7 +250,7 @@ void TestStartup::errorReportAddsFullStopAfterLettersOnly()
 {
     QFETCH(QString, message);
     QFETCH(QString, shown);
-    QCOMPARE(ErrorReport::text(message), shown);
+    QCOMPARE(ErrorText::shown(message), shown);
     TestPlatform t;
     ErrorReport::guard(t.platform, nullptr, [&] { throw AppError(message); });
     QCOMPARE(t.boxes.shown.size(), size_t(1));

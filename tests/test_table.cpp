@@ -1,13 +1,13 @@
 // The table engine over a real SQLite file: opening and checking the file, the orders,
 // the filter, locate, the edits and the changes another program makes.
 
-#include "TestSupport.h"
+#include "CoreTestSupport.h"
 
-#include "app/AppError.h"
 #include "directory/CaseFold.h"
 #include "directory/OrderSort.h"
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
+#include "errors/AppError.h"
 #include "search/SearchFilter.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "directory/DbTool.h"
+#include "datatool/DbTool.h"
 
 #include <QCoreApplication>
 #include <fcntl.h>

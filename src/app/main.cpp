@@ -1,5 +1,6 @@
-#include "app/DesktopPlatform.h"
-#include "ui/ProgramStart.h"
+#include "desktop/DesktopPlatform.h"
+#include "desktop/ProgramStart.h"
+#include "startup/ProgramFolder.h"
 
 int main(int argc, char** argv)
 {

@@ -1,23 +1,16 @@
 #pragma once
 
-// Shared by the tests: the desktop seams that record instead of acting, and a
-// temporary program folder with its own directory table.
+// Shared by the window tests: the desktop seams that record instead of acting.
 
-#include "app/Platform.h"
+#include "CoreTestSupport.h"
+#include "desktop/Platform.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
-#include <QTemporaryDir>
+#include <QStringList>
 #include <deque>
 #include <functional>
-#include <optional>
 #include <vector>
 
 // Records every address it is handed; `accepts` false plays a desktop without a browser.
-// How long SQLite waits for a lock in the tests (set for every test program).
-constexpr int TestBusyTimeoutMs = 300;
-
 class FakeShell : public Shell
 {
 public:
@@ -62,45 +55,6 @@ public:
     std::deque<Answer> answers;
 };
 
-// A record as the tests write it; an empty text is stored as a blank.
-struct Row
-{
-    qint64 no;
-    QString name;
-    QString url;
-    QString country;
-    QString state;
-    QString city;
-    QString category;
-};
-
-// A program folder in a temporary directory: programFilePath() names a program file
-// inside it, and Data/list.db can be made with any records.
-class TempProgramFolder : public ProgramFolder
-{
-public:
-    TempProgramFolder();
-    QString programFilePath() const override { return m_dir.path() + QStringLiteral("/kestrove-news"); }
-    QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
-    QString tablePath() const { return path(QStringLiteral("Data/list.db")); }
-
-    // Creates Data/list.db with these records.
-    void makeTable(const std::vector<Row>& rows = {}) const;
-    void writeFile(const QString& relative, const QByteArray& bytes) const;
-    QByteArray readFile(const QString& relative) const;
-    bool exists(const QString& relative) const;
-
-private:
-    QTemporaryDir m_dir;
-};
-
-// Writes records into an existing table file through a connection of its own, as a
-// second copy of the program or another tool would.
-void insertRows(const QString& tablePath, const std::vector<Row>& rows);
-// Runs one SQL statement with no parameters on the file and returns the first column
-// of the first row as text ("NULL" for a null).
-QString queryValue(const QString& tablePath, const char* sql);
-
 // The seams together, for building windows.
 struct TestPlatform
 {
@@ -113,24 +67,5 @@ struct TestPlatform
 // Closes the modal dialog that opens next, after running `act` on it.
 void whenModalOpens(const std::function<void(QWidget*)>& act);
 
-// SQLite's file change counter (header offset 24), which every committed write raises.
-quint32 fileChangeCounter(const QString& tablePath);
-
-// True when running with root's privileges, which pass over file permissions.
-bool runningAsRoot();
-
-// A small file system of its own (tmpfs), where the system allows mounting one: a
-// full disk or a read-only folder that even root cannot write to.
-class SmallFileSystem
-{
-public:
-    explicit SmallFileSystem(const QString& sizeOption); // "size=32k"
-    ~SmallFileSystem();
-    bool mounted() const { return m_mounted; }
-    QString path(const QString& relative = QString()) const;
-    bool makeReadOnly();
-
-private:
-    QTemporaryDir m_dir;
-    bool m_mounted = false;
-};
+// Closes the modal dialog that opens next, after running `act` on it.
+void whenModalOpens(const std::function<void(QWidget*)>& act);

@@ -1,3 +1,0 @@
-#include "app/ProgramTitle.h"
-
-const QString ProgramTitle = QStringLiteral("Kestrove Online Newspaper v6.88");

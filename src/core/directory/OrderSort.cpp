@@ -1,0 +1,264 @@
+#include "directory/OrderSort.h"
+
+#include "directory/CaseFold.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+namespace OrderSort {
+
+namespace {
+// Below this many keys, sharing the runs among threads costs more than it saves.
+constexpr std::size_t ParallelSortMinimum = 100000;
+// Below this many items a comparison sort beats the eight counting passes of the radix sort.
+constexpr std::size_t RadixMinimum = 1024;
+// Runs this short are finished by insertion on the whole key tails.
+constexpr std::size_t InsertionMaximum = 32;
+} // namespace
+
+std::string key(const RecordStore& store, Slot slot, int position)
+{
+    const auto text = store.text(slot, position);
+    return text ? CaseFold::fold(*text) : std::string();
+}
+
+namespace {
+int compareBytes(const std::string& a, const std::string& b)
+{
+    const int c = a.compare(b); // std::string compares as unsigned char
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+int compareNumbers(qint64 a, qint64 b)
+{
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+// The lower-cased keys of the records being sorted, side by side in one buffer:
+// reading them at random during the sort costs one cache miss each, where reading the
+// records' own texts would cost two and lowering them again.
+class Keys
+{
+public:
+    Keys(const RecordStore& store, int position, const std::vector<Slot>& input)
+    {
+        m_start.reserve(input.size() + 1);
+        std::size_t size = 0;
+        for (Slot slot : input) {
+            if (const auto text = store.text(slot, position))
+                size += text->size();
+        }
+        m_bytes.reserve(size + size / 16);
+        for (Slot slot : input) {
+            m_start.push_back(static_cast<std::uint32_t>(m_bytes.size()));
+            if (const auto text = store.text(slot, position))
+                CaseFold::append(*text, m_bytes);
+        }
+        m_start.push_back(static_cast<std::uint32_t>(m_bytes.size()));
+    }
+
+    std::string_view at(std::uint32_t index) const
+    {
+        return std::string_view(m_bytes.data() + m_start[index], m_start[index + 1] - m_start[index]);
+    }
+
+private:
+    std::string m_bytes;
+    std::vector<std::uint32_t> m_start;
+};
+
+// 12 bytes: 8 key bytes from the current depth and the record's place in the input.
+struct Item
+{
+    std::uint32_t high;
+    std::uint32_t low;
+    std::uint32_t index;
+    std::uint64_t chunk() const { return (static_cast<std::uint64_t>(high) << 32) | low; }
+};
+
+std::uint64_t chunkAt(std::string_view key, std::size_t depth)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        const std::size_t at = depth + i;
+        value = (value << 8) | (at < key.size() ? static_cast<unsigned char>(key[at]) : 0u);
+    }
+    return value;
+}
+
+// Stable insertion sort by the key tails from `depth`, for short runs.
+void insertionSort(Item* items, std::size_t n, const Keys& keys, std::size_t depth)
+{
+    auto tail = [&](const Item& item) {
+        const std::string_view k = keys.at(item.index);
+        return depth < k.size() ? k.substr(depth) : std::string_view();
+    };
+    for (std::size_t i = 1; i < n; ++i) {
+        const Item moving = items[i];
+        const std::string_view movingTail = tail(moving);
+        std::size_t j = i;
+        while (j > 0 && tail(items[j - 1]) > movingTail) {
+            items[j] = items[j - 1];
+            --j;
+        }
+        items[j] = moving;
+    }
+}
+
+// Stable LSD radix sort of items by their 64-bit chunk, a byte per pass. One reading
+// counts every byte position; positions where all items agree are skipped.
+void radixByChunk(Item* items, std::size_t n, std::vector<Item>& buffer)
+{
+    buffer.resize(std::max(buffer.size(), n));
+    std::uint32_t count[8][256] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t chunk = items[i].chunk();
+        for (int byte = 0; byte < 8; ++byte)
+            ++count[byte][(chunk >> (8 * byte)) & 0xffu];
+    }
+    Item* from = items;
+    Item* to = buffer.data();
+    for (int byte = 0; byte < 8; ++byte) {
+        const int shift = 8 * byte;
+        std::uint32_t* bucket = count[byte];
+        if (bucket[(from[0].chunk() >> shift) & 0xffu] == n)
+            continue;
+        std::uint32_t sum = 0;
+        for (int d = 0; d < 256; ++d) {
+            const std::uint32_t here = bucket[d];
+            bucket[d] = sum;
+            sum += here;
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            to[bucket[(from[i].chunk() >> shift) & 0xffu]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != items)
+        std::copy(from, from + n, items);
+}
+
+// Orders items by the 8 key bytes at `depth` and returns the runs that agree on them
+// and go on beyond them, which the next 8 bytes must order.
+std::vector<std::pair<std::size_t, std::size_t>> sortByChunk(Item* items, std::size_t n, const Keys& keys,
+                                                             std::size_t depth, std::vector<Item>& buffer)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t chunk = chunkAt(keys.at(items[i].index), depth);
+        items[i].high = static_cast<std::uint32_t>(chunk >> 32);
+        items[i].low = static_cast<std::uint32_t>(chunk);
+    }
+    if (n < RadixMinimum)
+        std::stable_sort(items, items + n, [](const Item& a, const Item& b) { return a.chunk() < b.chunk(); });
+    else
+        radixByChunk(items, n, buffer);
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    std::size_t runStart = 0;
+    for (std::size_t i = 1; i <= n; ++i) {
+        if (i == n || items[i].chunk() != items[runStart].chunk()) {
+            if (i - runStart > 1 && (items[runStart].low & 0xffu) != 0)
+                runs.emplace_back(runStart, i - runStart);
+            runStart = i;
+        }
+    }
+    return runs;
+}
+
+void sortRange(Item* items, std::size_t n, const Keys& keys, std::size_t depth, std::vector<Item>& buffer)
+{
+    if (n < 2)
+        return;
+    if (n <= InsertionMaximum) {
+        insertionSort(items, n, keys, depth);
+        return;
+    }
+    for (const auto& [start, size] : sortByChunk(items, n, keys, depth, buffer))
+        sortRange(items + start, size, keys, depth + 8, buffer);
+}
+
+// The same for a large table: once the items fall into many runs, the runs are shared
+// out among the processor's cores.
+void sortRangeOnCores(Item* items, std::size_t n, const Keys& keys, std::size_t depth, std::vector<Item>& buffer)
+{
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    if (cores == 1 || n < ParallelSortMinimum) {
+        sortRange(items, n, keys, depth, buffer);
+        return;
+    }
+    auto runs = sortByChunk(items, n, keys, depth, buffer);
+    if (runs.size() == 1 && runs.front().second == n) { // a prefix every key shares
+        sortRangeOnCores(items, n, keys, depth + 8, buffer);
+        return;
+    }
+    std::sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::atomic<std::size_t> next{0};
+    auto work = [&](std::vector<Item>& scratch) {
+        for (std::size_t r = next++; r < runs.size(); r = next++)
+            sortRange(items + runs[r].first, runs[r].second, keys, depth + 8, scratch);
+    };
+    std::vector<std::thread> helpers;
+    std::vector<std::vector<Item>> scratches(cores - 1);
+    for (unsigned i = 0; i + 1 < cores; ++i)
+        helpers.emplace_back([&, i] { work(scratches[i]); });
+    work(buffer);
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+} // namespace
+
+int compare(const RecordStore& store, int position, Slot a, Slot b)
+{
+    if (position != 0) {
+        const int c = compareBytes(key(store, a, position), key(store, b, position));
+        if (c != 0)
+            return c;
+    }
+    return compareNumbers(store.no(a), store.no(b));
+}
+
+int compare(const RecordStore& store, int position, Slot a, const std::string& keyB, qint64 noB)
+{
+    if (position != 0) {
+        const int c = compareBytes(key(store, a, position), keyB);
+        if (c != 0)
+            return c;
+    }
+    return compareNumbers(store.no(a), noB);
+}
+
+std::vector<Slot> byNumber(const RecordStore& store)
+{
+    std::vector<Slot> sequence;
+    sequence.reserve(store.liveCount());
+    for (Slot s = 0; s < store.slotCount(); ++s) {
+        if (store.isLive(s))
+            sequence.push_back(s);
+    }
+    // Loaded in No order; only records added during the run can be out of place.
+    auto less = [&](Slot a, Slot b) { return store.no(a) < store.no(b); };
+    if (!std::is_sorted(sequence.begin(), sequence.end(), less))
+        std::sort(sequence.begin(), sequence.end(), less);
+    return sequence;
+}
+
+void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position)
+{
+    const std::size_t n = sequence.size();
+    std::vector<Item> items(n);
+    {
+        const Keys keys(store, position, sequence);
+        for (std::size_t i = 0; i < n; ++i)
+            items[i].index = static_cast<std::uint32_t>(i);
+        std::vector<Item> buffer;
+        sortRangeOnCores(items.data(), n, keys, 0, buffer);
+    }
+    // The input is no longer needed as it was: write the order over it.
+    std::vector<Slot> input;
+    input.swap(sequence);
+    sequence.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        sequence[i] = input[items[i].index];
+}
+
+} // namespace OrderSort

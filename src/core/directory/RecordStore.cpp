@@ -1,0 +1,182 @@
+#include "directory/RecordStore.h"
+
+#include "directory/Sqlite.h"
+#include "directory/TableSchema.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr std::size_t ChunkSize = 4u << 20;
+}
+
+void RecordStore::clear()
+{
+    m_entries.clear();
+    m_entries.shrink_to_fit();
+    m_longLengths.clear();
+    m_chunks.clear();
+    m_chunkUsed = m_chunkSize = 0;
+    m_live = 0;
+}
+
+void RecordStore::load(sqlite::Database& db)
+{
+    clear();
+    {
+        // Sizing the entry table up front avoids a doubling copy of a million entries.
+        sqlite::Statement count(db, "SELECT count(*) FROM newspapers");
+        if (count.step())
+            m_entries.reserve(static_cast<std::size_t>(count.int64(0)));
+    }
+    sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
+    std::array<std::string_view, Field::TextCount> texts;
+    Lengths lengths;
+    while (st.step()) {
+        for (int i = 0; i < Field::TextCount; ++i) {
+            texts[i] = st.text(i + 1);
+            lengths[i] = st.isNull(i + 1) ? Blank : static_cast<std::uint32_t>(texts[i].size());
+        }
+        m_entries.emplace_back();
+        m_entries.back().no = st.int64(0);
+        place(static_cast<Slot>(m_entries.size() - 1), texts, lengths);
+    }
+    m_live = m_entries.size();
+}
+
+void RecordStore::place(Slot slot, const std::array<std::string_view, Field::TextCount>& texts, const Lengths& lengths)
+{
+    std::size_t total = 0;
+    for (int i = 0; i < Field::TextCount; ++i)
+        total += lengths[i] == Blank ? 0 : lengths[i];
+    char* dst = nullptr;
+    m_entries[slot].start = reserve(total, &dst);
+    for (int i = 0; i < Field::TextCount; ++i) {
+        if (lengths[i] != Blank && lengths[i] > 0) {
+            std::memcpy(dst, texts[i].data(), lengths[i]);
+            dst += lengths[i];
+        }
+    }
+    setLengths(slot, lengths);
+}
+
+RecordStore::Lengths RecordStore::lengths(Slot slot) const
+{
+    const Entry& entry = m_entries[slot];
+    if (entry.longTexts)
+        return m_longLengths.at(slot);
+    Lengths result;
+    for (int i = 0; i < Field::TextCount; ++i)
+        result[i] = entry.length[i] == ShortBlank ? Blank : entry.length[i];
+    return result;
+}
+
+void RecordStore::setLengths(Slot slot, const Lengths& lengths)
+{
+    Entry& entry = m_entries[slot];
+    bool fits = true;
+    for (int i = 0; i < Field::TextCount; ++i) {
+        fits = fits && (lengths[i] == Blank || lengths[i] < ShortLimit);
+        entry.length[i] = lengths[i] == Blank
+                              ? ShortBlank
+                              : static_cast<std::uint16_t>(std::min<std::uint32_t>(lengths[i], ShortLimit));
+    }
+    entry.longTexts = !fits;
+    if (fits)
+        m_longLengths.erase(slot);
+    else
+        m_longLengths[slot] = lengths;
+}
+
+const char* RecordStore::bytesAt(std::uint64_t start) const
+{
+    return m_chunks[start >> 32].get() + (start & 0xffffffffu);
+}
+
+std::uint64_t RecordStore::reserve(std::size_t size, char** where)
+{
+    if (m_chunks.empty() || m_chunkUsed + size > m_chunkSize) {
+        const std::size_t chunk = size > ChunkSize ? size : ChunkSize;
+        m_chunks.push_back(std::unique_ptr<char[]>(new char[chunk]));
+        m_chunkSize = chunk;
+        m_chunkUsed = 0;
+    }
+    const std::uint64_t start = (static_cast<std::uint64_t>(m_chunks.size() - 1) << 32) | m_chunkUsed;
+    *where = m_chunks.back().get() + m_chunkUsed;
+    m_chunkUsed += size;
+    return start;
+}
+
+std::optional<std::string_view> RecordStore::text(Slot slot, int position) const
+{
+    const Entry& entry = m_entries[slot];
+    const int field = position - 1;
+    if (entry.longTexts) {
+        const Lengths& all = m_longLengths.at(slot);
+        if (all[field] == Blank)
+            return std::nullopt;
+        std::size_t offset = 0;
+        for (int i = 0; i < field; ++i)
+            offset += all[i] == Blank ? 0 : all[i];
+        return std::string_view(bytesAt(entry.start) + offset, all[field]);
+    }
+    if (entry.length[field] == ShortBlank)
+        return std::nullopt;
+    std::size_t offset = 0;
+    for (int i = 0; i < field; ++i)
+        offset += entry.length[i] == ShortBlank ? 0 : entry.length[i];
+    return std::string_view(bytesAt(entry.start) + offset, entry.length[field]);
+}
+
+FieldValue RecordStore::value(Slot slot, int position) const
+{
+    if (position == Field::No)
+        return FieldValue(no(slot));
+    const auto t = text(slot, position);
+    if (!t)
+        return FieldValue();
+    return FieldValue(QString::fromUtf8(t->data(), static_cast<qsizetype>(t->size())));
+}
+
+RecordStore::Slot RecordStore::add(qint64 no, const std::array<QByteArray, Field::TextCount>& texts)
+{
+    std::array<std::string_view, Field::TextCount> views;
+    Lengths lengths;
+    for (int i = 0; i < Field::TextCount; ++i) {
+        views[i] = std::string_view(texts[i].constData(), static_cast<std::size_t>(texts[i].size()));
+        lengths[i] = texts[i].isEmpty() ? Blank : static_cast<std::uint32_t>(texts[i].size());
+    }
+    m_entries.emplace_back();
+    m_entries.back().no = no;
+    const auto slot = static_cast<Slot>(m_entries.size() - 1);
+    place(slot, views, lengths);
+    ++m_live;
+    return slot;
+}
+
+void RecordStore::replaceTexts(Slot slot, const std::array<std::optional<QByteArray>, Field::TextCount>& texts)
+{
+    // The old bytes stay behind in their chunk; they are reclaimed at the next load.
+    std::array<std::string_view, Field::TextCount> views;
+    Lengths lengths;
+    for (int i = 0; i < Field::TextCount; ++i) {
+        if (texts[i]) {
+            views[i] = std::string_view(texts[i]->constData(), static_cast<std::size_t>(texts[i]->size()));
+            lengths[i] = texts[i]->isEmpty() ? Blank : static_cast<std::uint32_t>(texts[i]->size());
+        } else if (const auto old = text(slot, i + 1)) {
+            views[i] = *old; // still valid: place() only appends
+            lengths[i] = static_cast<std::uint32_t>(old->size());
+        } else {
+            lengths[i] = Blank;
+        }
+    }
+    place(slot, views, lengths);
+}
+
+void RecordStore::remove(Slot slot)
+{
+    if (m_entries[slot].live) {
+        m_entries[slot].live = false;
+        --m_live;
+    }
+}

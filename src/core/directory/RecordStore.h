@@ -1,0 +1,73 @@
+#pragma once
+
+#include "directory/Record.h"
+
+#include <QByteArray>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace sqlite {
+class Database;
+}
+
+// The directory's records held in memory, so that searching and ordering a million
+// of them never goes back to the file. Texts are kept as UTF-8 in large chunks;
+// every record has a stable slot number for the whole time it is loaded.
+class RecordStore
+{
+public:
+    using Slot = std::uint32_t;
+
+    // Replaces the contents with every record of the file, in No order.
+    void load(sqlite::Database& db);
+    void clear();
+
+    Slot slotCount() const { return static_cast<Slot>(m_entries.size()); }
+    std::size_t liveCount() const { return m_live; }
+    bool isLive(Slot slot) const { return m_entries[slot].live; }
+
+    qint64 no(Slot slot) const { return m_entries[slot].no; }
+    // The text of position 1..6, or nothing for a blank field.
+    std::optional<std::string_view> text(Slot slot, int position) const;
+    FieldValue value(Slot slot, int position) const;
+
+    // Empty texts are stored as blanks.
+    Slot add(qint64 no, const std::array<QByteArray, Field::TextCount>& texts);
+    void replaceTexts(Slot slot, const std::array<std::optional<QByteArray>, Field::TextCount>& texts);
+    void remove(Slot slot);
+
+private:
+    using Lengths = std::array<std::uint32_t, Field::TextCount>;
+    static constexpr std::uint32_t Blank = 0xffffffffu;
+    static constexpr std::uint16_t ShortBlank = 0xffffu;
+    static constexpr std::uint16_t ShortLimit = 0xfffeu; // longer texts keep their lengths aside
+
+    // 32 bytes a record: a million records take 32 MB besides their text.
+    struct Entry
+    {
+        std::uint64_t start = 0; // chunk << 32 | offset
+        qint64 no = 0;
+        std::array<std::uint16_t, Field::TextCount> length{};
+        bool live = true;
+        bool longTexts = false; // the lengths are in m_longLengths
+    };
+
+    const char* bytesAt(std::uint64_t start) const;
+    std::uint64_t reserve(std::size_t size, char** where);
+    Lengths lengths(Slot slot) const;
+    void setLengths(Slot slot, const Lengths& lengths);
+    // Stores the texts (Blank lengths for blanks) as the slot's record.
+    void place(Slot slot, const std::array<std::string_view, Field::TextCount>& texts, const Lengths& lengths);
+
+    std::vector<Entry> m_entries;
+    std::unordered_map<Slot, Lengths> m_longLengths;
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::size_t m_chunkUsed = 0;
+    std::size_t m_chunkSize = 0;
+    std::size_t m_live = 0;
+};

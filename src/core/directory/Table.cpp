@@ -1,0 +1,729 @@
+#include "directory/Table.h"
+
+#include "directory/CaseFold.h"
+#include "directory/OrderSort.h"
+#include "directory/TableSchema.h"
+#include "errors/AppError.h"
+
+#include <QFile>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+#include <algorithm>
+#include <limits>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+// A run of records whose lower-cased names equal the one sought is checked record by
+// record; past this many (a name shared by very many records) a scan of the view in
+// order finds the first one sooner than placing each candidate in the view.
+constexpr std::ptrdiff_t LocateRunLimit = 64;
+
+// Below this many records, judging on one core is quicker than starting threads.
+constexpr RecordStore::Slot ParallelJudgeMinimum = 50000;
+
+// Hands the sort's scratch memory back to the system at once; the C library would
+// otherwise keep tens of megabytes for later.
+void releaseFreeMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+// Tells whether the path still names the file that was loaded (it may have been
+// replaced by a copy or a restore since).
+quint64 identityOf(const QString& path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return (static_cast<quint64>(info.st_dev) << 40) ^ static_cast<quint64>(info.st_ino);
+}
+
+} // namespace
+
+Table::Table(QObject* parent)
+    : QObject(parent)
+{
+}
+
+Table::~Table() = default;
+
+void Table::setFileName(const QString& path)
+{
+    if (m_active)
+        throw EngineError(QStringLiteral("Cannot change the file of an open table"));
+    if (path == m_fileName)
+        return;
+    m_fileName = path;
+    m_db = sqlite::Database();
+    m_store.clear();
+    for (auto& order : m_orders)
+        order.reset();
+    m_judge.reset();
+    m_accepted.clear();
+}
+
+void Table::checkActive()
+{
+    if (!m_active && m_wantOpen)
+        open();
+    if (!m_active)
+        throw EngineError(QStringLiteral("Cannot perform this operation on a closed table"));
+}
+
+void Table::setBusyObserver(sqlite::Database::BusyObserver observer)
+{
+    m_busyObserver = std::move(observer);
+    if (m_db.isOpen())
+        m_db.setBusyObserver(m_busyObserver);
+}
+
+bool Table::changedByOthers()
+{
+    return m_forceReload || !m_db.isOpen() || identityOf(m_fileName) != m_fileIdentity ||
+           m_db.dataVersion() != m_dataVersion;
+}
+
+void Table::ensureLoaded()
+{
+    if (!changedByOthers())
+        return;
+    // Free the old copy first: a million records should not be held twice.
+    m_db = sqlite::Database();
+    m_store.clear();
+    for (auto& order : m_orders)
+        order.reset();
+    m_judge.reset();
+    m_accepted.clear();
+
+    sqlite::Database db(m_fileName, sqlite::Database::Mode::ReadWrite);
+    db.setBusyObserver(m_busyObserver);
+    TableSchema::verify(db);
+    // Noted before reading: a change committed meanwhile shows at the next look.
+    m_fileIdentity = identityOf(m_fileName);
+    m_dataVersion = db.dataVersion();
+    m_store.load(db);
+    m_db = std::move(db);
+    m_forceReload = false;
+}
+
+void Table::reloadKeepingCurrent()
+{
+    // Another program changed the file: read it again and find the current record by its number.
+    std::optional<qint64> currentNo;
+    if (m_current >= 0)
+        currentNo = m_store.no(m_view[m_current]);
+    const int oldRow = m_current;
+    try {
+        ensureLoaded();
+    } catch (...) {
+        // Still wanted open: the next command reads the file again.
+        m_active = false;
+        m_view.clear();
+        m_current = -1;
+        notifyReset();
+        throw;
+    }
+    rebuildView();
+    m_current = -1;
+    if (currentNo) {
+        const auto& byNo = order(Field::No);
+        const auto it = std::lower_bound(byNo.begin(), byNo.end(), *currentNo,
+                                         [&](Slot s, qint64 no) { return m_store.no(s) < no; });
+        if (it != byNo.end() && m_store.no(*it) == *currentNo)
+            m_current = rowOf(*it);
+    }
+    if (m_current < 0 && !m_view.empty())
+        m_current = std::clamp(oldRow, 0, static_cast<int>(m_view.size()) - 1);
+}
+
+void Table::open()
+{
+    if (m_active)
+        return;
+    m_wantOpen = true;
+    ensureLoaded();
+    m_active = true;
+    rebuildView();
+    m_current = m_view.empty() ? -1 : 0;
+    notifyReset();
+}
+
+void Table::close()
+{
+    m_wantOpen = false;
+    if (!m_active)
+        return;
+    // The loaded records stay as a cache: reopening the same unchanged file is instant.
+    auto finish = [this] {
+        m_active = false;
+        m_view.clear();
+        m_view.shrink_to_fit();
+        m_current = -1;
+        notifyReset();
+    };
+    try {
+        commitEdit();
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+}
+
+int Table::positionOfIndex() const
+{
+    return TableSchema::indexPosition(m_indexName);
+}
+
+const std::vector<Table::Slot>& Table::order(int position)
+{
+    auto& built = m_orders[position];
+    if (!built) {
+        if (position == Field::No) {
+            built = OrderSort::byNumber(m_store);
+        } else {
+            std::vector<Slot> sorted = order(Field::No);
+            OrderSort::sortByText(sorted, m_store, position);
+            built = std::move(sorted);
+            releaseFreeMemory();
+        }
+    }
+    return *built;
+}
+
+std::shared_ptr<const RecordFilter> Table::passRule() const
+{
+    return m_rule ? m_rule() : nullptr;
+}
+
+void Table::rebuildView()
+{
+    const std::vector<Slot>& ord = order(positionOfIndex());
+    const std::shared_ptr<const RecordFilter> rule = m_filtered ? passRule() : nullptr;
+    if (!rule) {
+        m_view = ord;
+        return;
+    }
+    if (!m_judge || !rule->sameAs(*m_judge)) {
+        m_judge = rule;
+        judgeAll();
+    }
+    m_view.clear();
+    for (Slot s : ord) {
+        if (m_accepted[s])
+            m_view.push_back(s);
+    }
+    m_view.shrink_to_fit();
+}
+
+void Table::judgeAll()
+{
+    // In storage order, so the records are read front to back; a large table is
+    // split among the processor's cores.
+    const Slot count = m_store.slotCount();
+    m_accepted.assign(count, 0);
+    auto judgeRange = [this](Slot from, Slot to) {
+        for (Slot s = from; s < to; ++s)
+            m_accepted[s] = m_store.isLive(s) && m_judge->accept(m_store, s);
+    };
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    if (cores == 1 || count < ParallelJudgeMinimum) {
+        judgeRange(0, count);
+        return;
+    }
+    std::vector<std::thread> helpers;
+    std::vector<std::exception_ptr> failures(cores);
+    const Slot share = count / cores;
+    for (unsigned part = 1; part < cores; ++part) {
+        const Slot from = share * part;
+        const Slot to = part + 1 == cores ? count : from + share;
+        helpers.emplace_back([&, part, from, to] {
+            try {
+                judgeRange(from, to);
+            } catch (...) {
+                failures[part] = std::current_exception();
+            }
+        });
+    }
+    try {
+        judgeRange(0, share);
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            m_judge.reset();
+            std::rethrow_exception(failure);
+        }
+    }
+}
+
+int Table::rowOf(Slot slot) const
+{
+    const int position = positionOfIndex();
+    const std::string key = position == Field::No ? std::string() : OrderSort::key(m_store, slot, position);
+    const qint64 no = m_store.no(slot);
+    const auto it = std::lower_bound(m_view.begin(), m_view.end(), slot, [&](Slot a, Slot) {
+        return OrderSort::compare(m_store, position, a, key, no) < 0;
+    });
+    if (it != m_view.end() && *it == slot)
+        return static_cast<int>(it - m_view.begin());
+    // A record edited since the last re-read may sit out of order.
+    const auto found = std::find(m_view.begin(), m_view.end(), slot);
+    return found == m_view.end() ? -1 : static_cast<int>(found - m_view.begin());
+}
+
+int Table::rowAtOrAfter(Slot slot) const
+{
+    if (m_view.empty())
+        return -1;
+    const int position = positionOfIndex();
+    const std::string key = position == Field::No ? std::string() : OrderSort::key(m_store, slot, position);
+    const qint64 no = m_store.no(slot);
+    const auto it = std::lower_bound(m_view.begin(), m_view.end(), slot, [&](Slot a, Slot) {
+        return OrderSort::compare(m_store, position, a, key, no) < 0;
+    });
+    return std::min(static_cast<int>(it - m_view.begin()), static_cast<int>(m_view.size()) - 1);
+}
+
+void Table::setIndexName(const QString& name)
+{
+    if (TableSchema::indexPosition(name) < 0)
+        throw EngineError(QStringLiteral("Index not found: %1").arg(name));
+    if (!m_active) {
+        m_indexName = name;
+        if (m_wantOpen)
+            open();
+        return;
+    }
+    if (name == m_indexName)
+        return;
+    commitEdit();
+    const std::optional<Slot> current = m_current >= 0 ? std::optional<Slot>(m_view[m_current]) : std::nullopt;
+    m_indexName = name;
+    rebuildView();
+    m_current = current ? rowOf(*current) : -1;
+    if (m_current < 0 && !m_view.empty())
+        m_current = 0;
+    notifyReset();
+}
+
+void Table::setFiltered(bool on)
+{
+    if (!m_active) {
+        m_filtered = on;
+        if (m_wantOpen)
+            open();
+        return;
+    }
+    commitEdit();
+    m_filtered = on;
+    if (changedByOthers())
+        reloadKeepingCurrent();
+    else
+        rebuildView();
+    m_current = m_view.empty() ? -1 : 0;
+    notifyReset();
+}
+
+void Table::first()
+{
+    checkActive();
+    commitEdit();
+    setCurrent(m_view.empty() ? -1 : 0);
+}
+
+void Table::last()
+{
+    checkActive();
+    commitEdit();
+    setCurrent(static_cast<int>(m_view.size()) - 1);
+}
+
+void Table::moveTo(int row)
+{
+    if (!m_active || row < 0 || row >= static_cast<int>(m_view.size()) || row == m_current)
+        return;
+    commitEdit();
+    setCurrent(row);
+}
+
+FieldValue Table::field(int position)
+{
+    checkActive();
+    if (position < 0 || position >= Field::NamedCount)
+        throw EngineError(QStringLiteral("Field index out of range: %1").arg(position));
+    if (m_current < 0)
+        return FieldValue();
+    const Slot slot = m_view[m_current];
+    if (m_editing && position > 0 && m_pending[position - 1]) {
+        const QByteArray& text = *m_pending[position - 1];
+        return text.isEmpty() ? FieldValue() : FieldValue(QString::fromUtf8(text));
+    }
+    return m_store.value(slot, position);
+}
+
+FieldValue Table::fieldByName(const QString& name)
+{
+    checkActive();
+    const int position = Field::positionOf(name);
+    if (position < 0)
+        throw EngineError(QStringLiteral("Field '%1' not found").arg(name));
+    return field(position);
+}
+
+bool Table::locate(const QString& fieldName, const QByteArray& utf8Value)
+{
+    checkActive();
+    const int position = Field::positionOf(fieldName);
+    if (position < 0)
+        throw EngineError(QStringLiteral("Field '%1' not found").arg(fieldName));
+    commitEdit();
+    if (m_view.empty())
+        return false;
+
+    const std::string_view wanted(utf8Value.constData(), static_cast<size_t>(utf8Value.size()));
+    auto matches = [&](Slot s) {
+        if (position == Field::No)
+            return QByteArray::number(m_store.no(s)) == utf8Value;
+        const auto text = m_store.text(s, position);
+        return text ? *text == wanted : wanted.empty();
+    };
+
+    int found = -1;
+    if (position != Field::No) {
+        // Exact matches are among the records whose lower-cased text equals the lower-cased
+        // value: a short run in that field's order, found by binary search.
+        const std::vector<Slot>& ord = order(position);
+        const std::string key = CaseFold::fold(wanted);
+        auto it = std::lower_bound(ord.begin(), ord.end(), key, [&](Slot a, const std::string& k) {
+            return OrderSort::compare(m_store, position, a, k, std::numeric_limits<qint64>::min()) < 0;
+        });
+        const auto end = std::upper_bound(it, ord.end(), key, [&](const std::string& k, Slot a) {
+            return OrderSort::compare(m_store, position, a, k, std::numeric_limits<qint64>::max()) > 0;
+        });
+        if (end - it <= LocateRunLimit) {
+            for (; it != end; ++it) {
+                if (matches(*it)) {
+                    const int row = rowOf(*it);
+                    if (row >= 0 && (found < 0 || row < found))
+                        found = row;
+                }
+            }
+            if (found >= 0)
+                setCurrent(found);
+            return found >= 0;
+        }
+    }
+    for (std::size_t row = 0; row < m_view.size(); ++row) {
+        if (matches(m_view[row])) {
+            setCurrent(static_cast<int>(row));
+            return true;
+        }
+    }
+    return false;
+}
+
+void Table::edit()
+{
+    checkActive();
+    if (m_current < 0)
+        throw EngineError(QStringLiteral("There is no current record to modify: the list is empty"));
+    if (m_editing)
+        return;
+    m_editing = true;
+    m_editSlot = m_view[m_current];
+    m_pending = {};
+}
+
+void Table::setField(int position, const QString& text)
+{
+    if (!m_editing)
+        throw EngineError(QStringLiteral("The table is not being edited"));
+    if (position < Field::Name || position > Field::Category)
+        throw EngineError(QStringLiteral("Field index out of range: %1").arg(position));
+    m_pending[position - 1] = text.toUtf8();
+}
+
+namespace {
+
+// "No = ?n AND Name IS ?n+1 AND ..." for the seven fields as the program read them; IS
+// also matches a blank (NULL) against a blank.
+QByteArray seenClause(int firstParameter)
+{
+    QByteArray clause;
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        if (position > 0)
+            clause += " AND ";
+        clause += QByteArray(Field::columnNames()[position]) + (position == Field::No ? " = ?" : " IS ?") +
+                  QByteArray::number(firstParameter + position);
+    }
+    return clause;
+}
+
+void bindSeen(sqlite::Statement& st, int firstParameter, const RecordStore& store, RecordStore::Slot slot)
+{
+    st.bind(firstParameter, store.no(slot));
+    for (int position = Field::Name; position < Field::NamedCount; ++position) {
+        if (const auto text = store.text(slot, position))
+            st.bind(firstParameter + position, QByteArray(text->data(), static_cast<qsizetype>(text->size())));
+        else
+            st.bindNull(firstParameter + position);
+    }
+}
+
+std::string_view view(const QByteArray& bytes)
+{
+    return std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+} // namespace
+
+void Table::commitEdit()
+{
+    if (!m_editing)
+        return;
+    // A failed save drops the edit: the file holds the record as it was, and the
+    // table is not left stuck in editing.
+    m_editing = false;
+    const auto pending = std::exchange(m_pending, {});
+    const Slot slot = m_editSlot;
+
+    // Only the fields that differ are written; an edit that changes nothing writes nothing.
+    std::array<std::optional<QByteArray>, Field::TextCount> changed;
+    QByteArray sql = "UPDATE newspapers SET ";
+    int bindings = 0;
+    for (int i = 0; i < Field::TextCount; ++i) {
+        if (!pending[i])
+            continue;
+        const auto old = m_store.text(slot, i + 1);
+        const bool same = old ? (*old == view(*pending[i]) && !pending[i]->isEmpty()) : pending[i]->isEmpty();
+        if (same)
+            continue;
+        if (bindings > 0)
+            sql += ", ";
+        sql += QByteArray(Field::columnNames()[i + 1]) + " = ?" + QByteArray::number(++bindings);
+        changed[i] = pending[i];
+    }
+    if (bindings == 0)
+        return;
+    sql += " WHERE " + seenClause(bindings + 1);
+
+    writeOverSeen(slot, sql, bindings + 1, QStringLiteral("changed"), [&](sqlite::Statement& st) {
+        int index = 0;
+        for (const auto& value : changed) {
+            if (!value)
+                continue;
+            ++index;
+            if (value->isEmpty())
+                st.bindNull(index);
+            else
+                st.bind(index, *value);
+        }
+    });
+
+    removeFromOrders(slot);
+    m_store.replaceTexts(slot, changed);
+    insertIntoOrders(slot);
+    judge(slot);
+}
+
+void Table::writeOverSeen(Slot slot, const QByteArray& sql, int firstSeenParameter, const QString& action,
+                          const std::function<void(sqlite::Statement&)>& bindOwn)
+{
+    bool written = false;
+    {
+        sqlite::Transaction transaction(m_db, true);
+        sqlite::Statement st(m_db, view(sql));
+        bindOwn(st);
+        bindSeen(st, firstSeenParameter, m_store, slot);
+        st.run();
+        written = m_db.changes() > 0;
+        if (written)
+            transaction.commit();
+    }
+    // Outside the transaction: refusing reads the file again on a new connection.
+    if (!written)
+        refuseStale(slot, action);
+}
+
+void Table::refuseStale(Slot slot, const QString& action)
+{
+    const auto name = m_store.text(slot, Field::Name);
+    const QString shown = name ? QString::fromUtf8(name->data(), static_cast<qsizetype>(name->size()))
+                               : QStringLiteral("No %1").arg(m_store.no(slot));
+    m_forceReload = true;
+    reloadKeepingCurrent();
+    notifyReset();
+    throw StaleRecordError(QStringLiteral("The newspaper \"%1\" was changed or deleted by another program, so it was "
+                                          "not %2. The list now shows the directory as it is")
+                               .arg(shown, action));
+}
+
+void Table::insertIntoOrders(Slot slot)
+{
+    const qint64 no = m_store.no(slot);
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        if (!m_orders[position])
+            continue;
+        auto& ord = *m_orders[position];
+        const std::string key = position == Field::No ? std::string() : OrderSort::key(m_store, slot, position);
+        const auto it = std::upper_bound(ord.begin(), ord.end(), slot, [&](Slot, Slot b) {
+            return OrderSort::compare(m_store, position, b, key, no) > 0;
+        });
+        ord.insert(it, slot);
+    }
+}
+
+void Table::removeFromOrders(Slot slot)
+{
+    const qint64 no = m_store.no(slot);
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        if (!m_orders[position])
+            continue;
+        auto& ord = *m_orders[position];
+        const std::string key = position == Field::No ? std::string() : OrderSort::key(m_store, slot, position);
+        auto it = std::lower_bound(ord.begin(), ord.end(), slot,
+                                   [&](Slot a, Slot) { return OrderSort::compare(m_store, position, a, key, no) < 0; });
+        if (it == ord.end() || *it != slot)
+            it = std::find(ord.begin(), ord.end(), slot);
+        if (it != ord.end())
+            ord.erase(it);
+    }
+}
+
+void Table::judge(Slot slot)
+{
+    if (!m_judge)
+        return;
+    if (m_accepted.size() < m_store.slotCount())
+        m_accepted.resize(m_store.slotCount(), 0);
+    m_accepted[slot] = m_store.isLive(slot) && m_judge->accept(m_store, slot);
+}
+
+void Table::refresh()
+{
+    checkActive();
+    commitEdit();
+    if (changedByOthers()) {
+        reloadKeepingCurrent();
+    } else {
+        const std::optional<Slot> current = m_current >= 0 ? std::optional<Slot>(m_view[m_current]) : std::nullopt;
+        rebuildView();
+        m_current = -1;
+        if (current) {
+            m_current = rowOf(*current);
+            // A record that no longer passes the filter leaves its place to the next one.
+            if (m_current < 0)
+                m_current = rowAtOrAfter(*current);
+        }
+        if (m_current < 0 && !m_view.empty())
+            m_current = 0;
+    }
+    notifyReset();
+}
+
+void Table::appendRecord(const RecordTexts& texts, qint32& lastNo)
+{
+    checkActive();
+    commitEdit();
+    std::array<QByteArray, Field::TextCount> utf8;
+    for (int i = 0; i < Field::TextCount; ++i)
+        utf8[i] = texts[i].toUtf8();
+
+    qint32 no = 0;
+    {
+        // The number is taken inside the write transaction, so a record another copy
+        // adds meanwhile can never get the same one.
+        sqlite::Transaction transaction(m_db, true);
+        qint64 highest = 0;
+        {
+            sqlite::Statement st(m_db, "SELECT max(No) FROM newspapers");
+            if (st.step() && !st.isNull(0))
+                highest = st.int64(0);
+        }
+        no = RecordNumbers::next(lastNo, highest);
+        lastNo = no; // kept even if the insert fails: numbers are not reused within a run
+        TableSchema::RecordInserter(m_db).insert(no, utf8);
+        transaction.commit();
+    }
+
+    const Slot slot = m_store.add(no, utf8);
+    insertIntoOrders(slot);
+    judge(slot);
+}
+
+void Table::deleteRecord()
+{
+    checkActive();
+    m_editing = false; // deleting the record drops its pending edit
+    m_pending = {};
+    if (m_current < 0)
+        throw EngineError(QStringLiteral("There is no record to delete: the list is empty"));
+    const Slot slot = m_view[m_current];
+    writeOverSeen(slot, "DELETE FROM newspapers WHERE " + seenClause(1), 1, QStringLiteral("deleted"),
+                  [](sqlite::Statement&) {});
+
+    removeFromOrders(slot);
+    m_store.remove(slot);
+    if (slot < m_accepted.size())
+        m_accepted[slot] = 0;
+    m_view.erase(m_view.begin() + m_current);
+    if (m_current >= static_cast<int>(m_view.size()))
+        m_current = static_cast<int>(m_view.size()) - 1;
+    notifyReset();
+}
+
+void Table::disableControls()
+{
+    ++m_disabled;
+}
+
+void Table::enableControls()
+{
+    if (m_disabled > 0)
+        --m_disabled;
+    if (m_disabled == 0 && m_missedReset)
+        notifyReset();
+}
+
+QString Table::displayText(int row, int position) const
+{
+    if (!m_active || row < 0 || row >= static_cast<int>(m_view.size()))
+        return {};
+    const Slot slot = m_view[row];
+    if (position == Field::No)
+        return QString::number(m_store.no(slot));
+    const auto text = m_store.text(slot, position);
+    return text ? QString::fromUtf8(text->data(), static_cast<qsizetype>(text->size())) : QString();
+}
+
+void Table::setCurrent(int row)
+{
+    m_current = row;
+    if (m_disabled > 0) {
+        m_missedReset = true;
+        return;
+    }
+    emit currentRowChanged(row);
+}
+
+void Table::notifyReset()
+{
+    if (m_disabled > 0) {
+        m_missedReset = true;
+        return;
+    }
+    m_missedReset = false;
+    emit rowsReset();
+    emit currentRowChanged(m_current);
+}

@@ -1,0 +1,53 @@
+#include "startup/Startup.h"
+
+#include "directory/Table.h"
+#include "errors/AppError.h"
+
+#include <QFile>
+
+namespace Startup {
+
+const QStringList& engineFiles()
+{
+    static const QStringList files = {QStringLiteral("bantam.dll"), QStringLiteral("idapi32.dll"),
+                                      QStringLiteral("blw32.dll"), QStringLiteral("idpdx32.dll"),
+                                      QStringLiteral("idr20009.dll")};
+    return files;
+}
+
+void removeEngineFiles(const QString& exePath)
+{
+    for (const QString& name : engineFiles())
+        QFile::remove(exePath + name);
+}
+
+int run(const Attempt& attempt, const QString& exePath)
+{
+    try {
+        return attempt(false);
+    } catch (const AppError&) {
+        // The first failure is not shown: the second attempt decides what the user sees.
+    }
+    removeEngineFiles(exePath);
+    return attempt(true);
+}
+
+qint32 openDirectory(Table& table, const QString& exePath)
+{
+    table.close();
+    table.setFileName(exePath + QStringLiteral("Data/list.db"));
+    table.open();
+    table.setFiltered(false);
+    qint32 lastNo = 0;
+    try {
+        table.last();
+        lastNo = table.fieldByName(QStringLiteral("No")).asInteger();
+    } catch (const AppError&) {
+        lastNo = 0; // an empty table, or a number that is not one
+    }
+    table.setIndexName(QStringLiteral("Name1"));
+    table.first();
+    return lastNo;
+}
+
+} // namespace Startup

@@ -1,0 +1,37 @@
+#include "desktop/DesktopPlatform.h"
+
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+
+bool DesktopShell::open(const QString& address)
+{
+    // True once the desktop's opener has taken the address; what the browser then
+    // does with it cannot be known here.
+    return QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
+}
+
+MessageBoxes::Answer DesktopMessageBoxes::show(QWidget* owner, const QString& text, const QString& caption, Style style)
+{
+    QMessageBox box(owner);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    box.setTextFormat(Qt::PlainText);
+    switch (style) {
+    case Style::Plain:
+        box.setIcon(QMessageBox::NoIcon);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Style::Error:
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Style::Confirmation:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    }
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
+}

@@ -1,0 +1,122 @@
+#include "grid/DBGrid.h"
+
+#include "directory/Table.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace {
+
+// The narrow column at the left: an arrow marks the current record.
+class IndicatorHeader : public QHeaderView
+{
+public:
+    explicit IndicatorHeader(QWidget* parent)
+        : QHeaderView(Qt::Vertical, parent)
+    {
+    }
+    int currentRow = -1;
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override
+    {
+        QHeaderView::paintSection(painter, rect, logicalIndex);
+        if (logicalIndex != currentRow)
+            return;
+        painter->save();
+        painter->setClipRect(rect); // the section painting leaves an empty clip behind
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(palette().color(QPalette::WindowText));
+        const QPoint c = rect.center();
+        painter->drawPolygon(
+            QPolygon({QPoint(c.x() - 2, c.y() - 4), QPoint(c.x() + 2, c.y()), QPoint(c.x() - 2, c.y() + 4)}));
+        painter->restore();
+    }
+};
+
+} // namespace
+
+DBGrid::DBGrid(QWidget* parent)
+    : QTableView(parent)
+{
+    auto* indicator = new IndicatorHeader(this);
+    setVerticalHeader(indicator);
+    indicator->setSectionResizeMode(QHeaderView::Fixed);
+    indicator->setDefaultSectionSize(RowHeight);
+    indicator->setMinimumSectionSize(RowHeight);
+    indicator->setFixedWidth(IndicatorWidth);
+    indicator->setSectionsClickable(false);
+
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setFixedHeight(RowHeight + 1);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+        if (m_source && section >= 0 && section < static_cast<int>(m_source->columns().size()))
+            emit titleClicked(m_source->columns()[static_cast<size_t>(section)]);
+    });
+
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSortingEnabled(false);
+    setWordWrap(false);
+    setShowGrid(true);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void DBGrid::setDataSource(DataSource* source)
+{
+    m_source = source;
+    setModel(source);
+    for (int i = 0; i < static_cast<int>(source->columns().size()); ++i)
+        setColumnWidth(i, source->columns()[static_cast<size_t>(i)].width);
+    connect(&source->dataSet(), &Table::currentRowChanged, this, &DBGrid::followTable);
+    followTable(source->dataSet().currentRow());
+}
+
+void DBGrid::followTable(int row)
+{
+    auto* indicator = static_cast<IndicatorHeader*>(verticalHeader());
+    indicator->currentRow = row;
+    indicator->viewport()->update();
+    m_following = true;
+    if (row < 0) {
+        setCurrentIndex(QModelIndex());
+    } else {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        const QModelIndex index = model()->index(row, column);
+        setCurrentIndex(index);
+        scrollTo(index, QAbstractItemView::EnsureVisible);
+    }
+    m_following = false;
+}
+
+void DBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_following || !m_source || !current.isValid())
+        return;
+    Table& table = m_source->dataSet();
+    if (current.row() != table.currentRow()) {
+        try {
+            table.moveTo(current.row());
+        } catch (const std::exception&) {
+            // Only saving a pending edit can fail here, and Modify saves its own edit
+            // before the user can move; stay on the table's record.
+            followTable(table.currentRow());
+        }
+    }
+}
+
+void DBGrid::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit gridDoubleClicked();
+}

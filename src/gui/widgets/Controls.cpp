@@ -1,0 +1,56 @@
+#include "widgets/Controls.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QWidget>
+
+namespace Controls {
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at)
+{
+    auto* result = new QLabel(text, parent);
+    result->setObjectName(QLatin1String(name));
+    result->move(at);
+    result->adjustSize();
+    return result;
+}
+
+QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool editable)
+{
+    auto* result = new QComboBox(parent);
+    result->setObjectName(QLatin1String(name));
+    result->setGeometry(geometry);
+    result->setEditable(editable);
+    if (editable) {
+        result->setInsertPolicy(QComboBox::NoInsert);
+        result->setCompleter(nullptr);
+    }
+    result->setMaxVisibleItems(16);
+    return result;
+}
+
+bool isEnterKey(const QKeyEvent& key)
+{
+    return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+}
+
+bool isTypedCarriageReturn(const QKeyEvent& key)
+{
+    return !isEnterKey(key) &&
+           (key.text() == QLatin1String("\r") || (key.key() == Qt::Key_M && key.modifiers() == Qt::ControlModifier));
+}
+
+void centreOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+} // namespace Controls

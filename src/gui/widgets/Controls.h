@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QRect>
+#include <QString>
+
+class QComboBox;
+class QKeyEvent;
+class QLabel;
+class QWidget;
+
+// Builders and helpers shared by both windows.
+namespace Controls {
+
+// A label sized to its text, its top-left corner at `at`.
+QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at);
+
+// A drop-down list; an editable one keeps typed text exactly as typed: no completion
+// and no new entries.
+QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool editable);
+
+// The Enter or Return key itself.
+bool isEnterKey(const QKeyEvent& key);
+// A carriage return typed as a character (Ctrl+M) rather than the Enter key.
+bool isTypedCarriageReturn(const QKeyEvent& key);
+
+// Centres a window's frame on the available area of its screen.
+void centreOnScreen(QWidget* window);
+
+} // namespace Controls
