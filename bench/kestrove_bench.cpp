@@ -34,7 +34,11 @@ namespace {
 class NoShell : public Shell
 {
 public:
-    void open(const QString&) override { ++opened; }
+    bool open(const QString&) override
+    {
+        ++opened;
+        return true;
+    }
     int opened = 0;
 };
 
