@@ -6,6 +6,7 @@
 #include "directory/Record.h"
 #include "directory/Sqlite.h"
 #include "directory/TableSchema.h"
+#include "directory/links/LinkCommand.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -289,6 +290,21 @@ const char* const Usage =
     "                       and that SQLite's integrity check passes.\n"
     "  generate DB N [SEED] Create a new table of N synthetic records (for measurements);\n"
     "                       the same SEED gives the same records.\n"
+    "  check-links DB [--jobs N] [--timeout SECONDS] [--report CSV] [--apply-redirects]\n"
+    "                       Ask every record's web address over HTTP (HEAD, or GET where HEAD\n"
+    "                       is refused), following up to 5 redirects, and print how many are\n"
+    "                       ok, moved (a permanent redirect), redirected (temporary ones only),\n"
+    "                       broken (4xx, 5xx), unreachable (no answer, with the reason) or\n"
+    "                       refused (not a web address, never asked).\n"
+    "                       --jobs N: requests at once (default 16, 1 to 256); never more than\n"
+    "                         2 to one host.\n"
+    "                       --timeout SECONDS: per request (default 10).\n"
+    "                       --report CSV: No,Name,Url,Verdict,Status,FinalUrl,Reason per record.\n"
+    "                       --apply-redirects: replace the addresses of moved records by their\n"
+    "                         new ones, all or none; without it the table is only read.\n"
+    "                       Exit status 0 when all are ok, moved or redirected, 1 when any is\n"
+    "                       broken, unreachable or refused, 2 on wrong use or an unreadable\n"
+    "                       table, 130 after Ctrl+C (the report then holds what was checked).\n"
     "  --help               Show this text.\n"
     "\n"
     "CSV files are UTF-8 with RFC 4180 quoting. Exit status: 0 on success, 1 on failure,\n"
@@ -319,6 +335,8 @@ int run(const QStringList& arguments)
         std::fputs(Usage, stdout);
         return 0;
     }
+    if (command == QLatin1String("check-links"))
+        return links::checkLinksCommand(args);
     auto expect = [&](qsizetype least, qsizetype most) { return args.size() >= least && args.size() <= most; };
     try {
         if (command == QLatin1String("create")) {
