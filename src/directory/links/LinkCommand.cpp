@@ -113,16 +113,22 @@ public:
             m_interrupted = true;
             onInterrupt();
         });
-        struct sigaction action = {};
-        action.sa_handler = &InterruptWatch::handle;
-        sigemptyset(&action.sa_mask);
-        // A second Ctrl+C ends the program at once, should the clean stop hang.
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        sigaction(SIGINT, &action, &m_previous);
+        // A shell starts background commands with SIGINT ignored; they should stay deaf to it.
+        sigaction(SIGINT, nullptr, &m_previous);
+        m_installed = m_previous.sa_handler != SIG_IGN;
+        if (m_installed) {
+            struct sigaction action = {};
+            action.sa_handler = &InterruptWatch::handle;
+            sigemptyset(&action.sa_mask);
+            // A second Ctrl+C ends the program at once, should the clean stop hang.
+            action.sa_flags = SA_RESTART | SA_RESETHAND;
+            sigaction(SIGINT, &action, nullptr);
+        }
     }
     ~InterruptWatch()
     {
-        sigaction(SIGINT, &m_previous, nullptr);
+        if (m_installed)
+            sigaction(SIGINT, &m_previous, nullptr);
         m_notifier.reset();
         s_writeEnd = -1;
         ::close(m_pipe[0]);
@@ -148,6 +154,7 @@ private:
     int m_pipe[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_previous = {};
+    bool m_installed = false;
     bool m_interrupted = false;
 };
 
