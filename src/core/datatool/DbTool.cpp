@@ -2,6 +2,7 @@
 
 #include "datatool/Csv.h"
 #include "datatool/Generator.h"
+#include "datatool/links/LinkCommand.h"
 #include "directory/Record.h"
 #include "directory/Sqlite.h"
 #include "directory/TableSchema.h"
@@ -291,6 +292,21 @@ const char* const Usage =
     "                       and that SQLite's integrity check passes.\n"
     "  generate DB N [SEED] Create a new table of N synthetic records (for measurements);\n"
     "                       the same SEED gives the same records.\n"
+    "  check-links DB [--jobs N] [--timeout SECONDS] [--report CSV] [--apply-redirects]\n"
+    "                       Ask every record's web address over HTTP (HEAD, or GET where HEAD\n"
+    "                       is refused), following up to 5 redirects, and print how many are\n"
+    "                       ok, moved (a permanent redirect), redirected (temporary ones only),\n"
+    "                       broken (4xx, 5xx), unreachable (no answer, with the reason) or\n"
+    "                       refused (not a web address, never asked).\n"
+    "                       --jobs N: requests at once (default 16, 1 to 256); never more than\n"
+    "                         2 to one host.\n"
+    "                       --timeout SECONDS: per request (default 10).\n"
+    "                       --report CSV: No,Name,Url,Verdict,Status,FinalUrl,Reason per record.\n"
+    "                       --apply-redirects: replace the addresses of moved records by their\n"
+    "                         new ones, all or none; without it the table is only read.\n"
+    "                       Exit status 0 when all are ok, moved or redirected, 1 when any is\n"
+    "                       broken, unreachable or refused, 2 on wrong use or an unreadable\n"
+    "                       table, 130 after Ctrl+C (the report then holds what was checked).\n"
     "  --help               Show this text.\n"
     "\n"
     "CSV files are UTF-8 with RFC 4180 quoting. Exit status: 0 on success, 1 on failure,\n"
@@ -334,6 +350,9 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
         std::fputs(Usage, stdout);
         return 0;
     }
+    // check-links reads its own options.
+    if (command == QLatin1String("check-links"))
+        return links::checkLinksCommand(args);
     // A name that starts with "-" is an option, never a file name.
     for (const QString& arg : args) {
         if (arg.startsWith(QLatin1Char('-')))

@@ -73,13 +73,13 @@ Database::Database(const QString& path, Mode mode)
     : m_path(path)
     , m_busy(std::make_unique<BusyState>())
 {
-    if (mode == Mode::ReadWrite && !QFileInfo(path).isFile()) {
+    if (mode != Mode::Create && !QFileInfo(path).isFile()) {
         throw EngineError(QFileInfo::exists(path)
                               ? QStringLiteral("Cannot open %1: it is not a file").arg(path)
                               : QStringLiteral("Cannot open %1: the file does not exist").arg(path));
     }
     // Each connection is used by one thread only, so SQLite need not lock it on every call.
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (mode == Mode::Create)
         flags |= SQLITE_OPEN_CREATE;
     const QByteArray name = path.toUtf8();

@@ -20,12 +20,14 @@ public:
     enum class Mode
     {
         ReadWrite,
+        ReadOnly,
         Create
     };
 
     Database();
     // ReadWrite never creates the file (SQLite would make an empty one otherwise);
     // it falls back to read-only access when the file or its folder is write-protected.
+    // ReadOnly never writes to the file, not even a journal.
     Database(const QString& path, Mode mode);
     ~Database();
     Database(Database&& other) noexcept;

@@ -1,0 +1,363 @@
+// The link checker and the data tool's check-links command, against small HTTP servers
+// on the loopback interface.
+
+#include "CoreTestSupport.h"
+
+#include "datatool/DbTool.h"
+#include "datatool/links/LinkChecker.h"
+#include "datatool/links/LinkCommand.h"
+#include "directory/Sqlite.h"
+
+#include <QBuffer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtTest>
+#include <csignal>
+#include <functional>
+#include <sys/socket.h>
+
+using namespace links;
+
+namespace {
+
+// Answers by path, counts requests and the most it held unanswered at once.
+class TestServer : public QObject
+{
+public:
+    explicit TestServer(const QString& address = QStringLiteral("127.0.0.1"))
+    {
+        listening = server.listen(QHostAddress(address));
+        base = QStringLiteral("http://%1:%2").arg(address).arg(server.serverPort());
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+        });
+    }
+    QString url(const QString& path) const { return base + path; }
+
+    QTcpServer server;
+    bool listening = false;
+    QString base;
+    QStringList requests; // "HEAD /ok"
+    QByteArray userAgent;
+    int inFlight = 0;
+    int maxInFlight = 0;
+    int* sharedInFlight = nullptr; // across servers
+    int* sharedMax = nullptr;
+    std::function<void(const QString& path)> onRequest;
+
+private:
+    void read(QTcpSocket* socket)
+    {
+        QByteArray& buffer = m_buffers[socket];
+        buffer += socket->readAll();
+        if (buffer.startsWith('\x16')) { // a TLS hello on a plain port
+            socket->write("HTTP/1.1 400 Bad Request\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        }
+        qsizetype end;
+        while ((end = buffer.indexOf("\r\n\r\n")) >= 0) {
+            const QList<QByteArray> lines = buffer.left(end).split('\n');
+            buffer.remove(0, end + 4);
+            const QList<QByteArray> words = lines.first().split(' ');
+            for (const QByteArray& line : lines) {
+                if (line.toLower().startsWith("user-agent:"))
+                    userAgent = line.mid(11).trimmed();
+            }
+            answer(socket, QString::fromLatin1(words.value(0)), QString::fromLatin1(words.value(1)));
+        }
+    }
+
+    void answer(QTcpSocket* socket, const QString& method, const QString& path)
+    {
+        requests << method + QLatin1Char(' ') + path;
+        if (onRequest)
+            onRequest(path);
+        count(+1);
+        auto send = [this, socket](int status, const char* phrase,
+                                   const QByteArray& headers = "Content-Length: 0\r\n") {
+            socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + phrase + "\r\n" + headers + "\r\n");
+            count(-1);
+        };
+        auto redirect = [&](int status, const QString& to) {
+            send(status, "Redirect", "Content-Length: 0\r\nLocation: " + to.toUtf8() + "\r\n");
+        };
+        const QString chain = QStringLiteral("/chain/");
+        if (path == QLatin1String("/ok") || path.startsWith(QLatin1String("/ok?")))
+            send(200, "OK");
+        else if (path == QLatin1String("/moved") || path == QLatin1String("/raced"))
+            redirect(301, QStringLiteral("/ok"));
+        else if (path == QLatin1String("/found"))
+            redirect(302, url(QStringLiteral("/ok")));
+        else if (path == QLatin1String("/permanent"))
+            redirect(308, QStringLiteral("/ok"));
+        else if (path == QLatin1String("/mixed"))
+            redirect(301, QStringLiteral("/temp"));
+        else if (path == QLatin1String("/temp"))
+            redirect(302, QStringLiteral("/ok?lang=en"));
+        else if (path == QLatin1String("/dir/relative"))
+            redirect(301, QStringLiteral("../ok"));
+        else if (path == QLatin1String("/loop-a") || path == QLatin1String("/loop-b"))
+            redirect(302, path == QLatin1String("/loop-a") ? QStringLiteral("/loop-b") : QStringLiteral("/loop-a"));
+        else if (path.startsWith(chain) && path.mid(chain.size()).toInt() < 6)
+            redirect(301, chain + QString::number(path.mid(chain.size()).toInt() + 1));
+        else if (path.startsWith(chain))
+            send(200, "OK");
+        else if (path == QLatin1String("/to-mail"))
+            redirect(301, QStringLiteral("mailto:desk@example.com"));
+        else if (path == QLatin1String("/error"))
+            send(500, "Internal Server Error");
+        else if (path == QLatin1String("/no-head") && method == QLatin1String("HEAD"))
+            send(405, "Method Not Allowed");
+        else if (path == QLatin1String("/no-head")) // a body far too large to wait for
+            send(200, "OK", "Content-Length: 100000000\r\n\r\n" + QByteArray(1000, 'x'));
+        else if (path.startsWith(QLatin1String("/held/")))
+            QTimer::singleShot(100, socket, [send] { send(200, "OK"); });
+        else if (path == QLatin1String("/slow"))
+            return; // never answered
+        else if (path == QLatin1String("/reset")) {
+            const linger hard = {1, 0};
+            ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            socket->abort();
+            count(-1);
+        } else
+            send(404, "Not Found");
+    }
+
+    void count(int change)
+    {
+        inFlight += change;
+        maxInFlight = std::max(maxInFlight, inFlight);
+        if (sharedInFlight) {
+            *sharedInFlight += change;
+            *sharedMax = std::max(*sharedMax, *sharedInFlight);
+        }
+    }
+
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+};
+
+QByteArray exported(const QString& db)
+{
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    DbTool::exportCsv(db, out);
+    return out.data();
+}
+
+int closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+} // namespace
+
+class TestLinkCheck : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyKindOfAnswerGetsItsVerdict();
+    void requestsAreLimitedPerHostAndInAll();
+    void commandWritesReportAndExitStatus();
+    void applyRedirectsChangesOnlyMovedRecords();
+    void interruptKeepsWhatWasChecked();
+};
+
+void TestLinkCheck::everyKindOfAnswerGetsItsVerdict()
+{
+    TestServer server;
+    QVERIFY(server.listening);
+    const QString h = server.base;
+    const QString closed = QStringLiteral("http://127.0.0.1:%1/").arg(closedPort());
+    struct Case
+    {
+        QString url;
+        Verdict verdict;
+        int status;
+        QString finalUrl;
+        QString reason; // the reason starts with this
+    };
+    const std::vector<Case> cases = {
+        {h + "/ok", Verdict::Ok, 200, h + "/ok", ""},
+        {h + "/moved", Verdict::Moved, 200, h + "/ok", "301 to " + h + "/ok"},
+        {h + "/permanent", Verdict::Moved, 200, h + "/ok", "308 to " + h + "/ok"},
+        {h + "/dir/relative", Verdict::Moved, 200, h + "/ok", "301 to " + h + "/ok"},
+        {h + "/mixed", Verdict::Moved, 200, h + "/temp", "301 to " + h + "/temp, then 302 to " + h + "/ok?lang=en"},
+        {h + "/chain/1", Verdict::Moved, 200, h + "/chain/6", "301 to " + h + "/chain/2"},
+        {h + "/found", Verdict::Redirected, 200, h + "/ok", "302 to " + h + "/ok"},
+        {h + "/missing", Verdict::Broken, 404, h + "/missing", "404 Not Found"},
+        {h + "/error", Verdict::Broken, 500, h + "/error", "500 Internal Server Error"},
+        {h + "/no-head", Verdict::Ok, 200, h + "/no-head", ""},
+        {h + "/chain/0", Verdict::Unreachable, 301, h + "/chain/5", "301 to"},
+        {h + "/loop-a", Verdict::Unreachable, 302, h + "/loop-b", "302 to"},
+        {h + "/to-mail", Verdict::Unreachable, 301, h + "/to-mail",
+         "redirect to a non-web address mailto:desk@example.com"},
+        {h + "/slow", Verdict::Unreachable, 0, h + "/slow", "no answer within 1 s"},
+        {h + "/reset", Verdict::Unreachable, 0, h + "/reset", "connection closed by the server"},
+        {closed, Verdict::Unreachable, 0, closed, "connection refused"},
+        {h.mid(7) + "/ok", Verdict::Unreachable, 0, "https://" + h.mid(7) + "/ok", "TLS handshake failed"},
+        {"javascript:alert(1)", Verdict::Refused, 0, "", "not a web address"},
+        {"", Verdict::Refused, 0, "", "no address"},
+    };
+    std::vector<LinkTarget> targets;
+    for (const Case& c : cases)
+        targets.push_back({static_cast<qint64>(targets.size() + 1), QString(), c.url});
+    LinkChecker checker(targets, {16, 1000, {}});
+    checker.run();
+
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const std::optional<LinkResult>& r = checker.result(i);
+        QVERIFY2(r, qPrintable(c.url));
+        const QString got =
+            QStringLiteral("%1 %2 %3 %4").arg(verdictName(r->verdict)).arg(r->status).arg(r->finalUrl, r->reason);
+        QVERIFY2(r->verdict == c.verdict && r->status == c.status && r->finalUrl == c.finalUrl &&
+                     r->reason.left(c.reason.size()) == c.reason,
+                 qPrintable(c.url + QStringLiteral(" gave ") + got));
+    }
+    QVERIFY(checker.result(10)->reason.endsWith(QLatin1String("more than 5 redirects")));
+    QVERIFY(checker.result(11)->reason.endsWith(QLatin1String("redirect loop")));
+    QCOMPARE(server.requests.count(QStringLiteral("HEAD /no-head")), 1);
+    QCOMPARE(server.requests.count(QStringLiteral("GET /no-head")), 1);
+    QCOMPARE(server.requests.filter(QStringLiteral("GET")).size(), 1); // GET only where HEAD is refused
+    QCOMPARE(server.userAgent, QByteArray("kestrove-db/6.88 (Kestrove Online Newspaper link checker)"));
+}
+
+void TestLinkCheck::requestsAreLimitedPerHostAndInAll()
+{
+    int inFlight = 0;
+    int maxInFlight = 0;
+    TestServer first;
+    TestServer second(QStringLiteral("127.0.0.2"));
+    QVERIFY(first.listening && second.listening);
+    std::vector<LinkTarget> targets;
+    for (int i = 0; i < 18; ++i) {
+        const TestServer& server = i % 3 == 2 ? second : first;
+        targets.push_back({i + 1, QString(), server.url(QStringLiteral("/held/%1").arg(i))});
+    }
+    for (TestServer* server : {&first, &second}) {
+        server->sharedInFlight = &inFlight;
+        server->sharedMax = &maxInFlight;
+    }
+    LinkChecker checker(targets, {3, 5000, {}});
+    checker.run();
+    QCOMPARE(checker.count(Verdict::Ok), 18);
+    QVERIFY(first.maxInFlight <= LinkChecker::PerHostLimit);
+    QVERIFY(second.maxInFlight <= LinkChecker::PerHostLimit);
+    // Three at once over two hosts: one host took two, so neither limit is stricter than it should be.
+    QCOMPARE(maxInFlight, 3);
+}
+
+void TestLinkCheck::commandWritesReportAndExitStatus()
+{
+    TestServer server;
+    QVERIFY(server.listening);
+    const QString h = server.base;
+    TempProgramFolder folder;
+    folder.makeTable({{2, "Courier, The", h + "/moved", "", "", "", ""},
+                      {1, "He said \"hi\"", h + "/missing", "", "", "", ""},
+                      {3, "Plain", "javascript:x", "", "", "", ""}});
+    const QByteArray before = folder.readFile(QStringLiteral("Data/list.db"));
+    const QString report = folder.path(QStringLiteral("report.csv"));
+    QCOMPARE(DbTool::run({"check-links", folder.tablePath(), "--report", report, "--jobs=4", "--timeout", "2.5"}), 1);
+    const QString expected = "No,Name,Url,Verdict,Status,FinalUrl,Reason\n"
+                             "1,\"He said \"\"hi\"\"\"," +
+                             h + "/missing,broken,404," + h + "/missing,404 Not Found\n" + "2,\"Courier, The\"," + h +
+                             "/moved,moved,200," + h + "/ok,301 to " + h + "/ok\n" +
+                             "3,Plain,javascript:x,refused,,,not a web address\n";
+    QCOMPARE(QString::fromUtf8(folder.readFile(QStringLiteral("report.csv"))), expected);
+    QCOMPARE(folder.readFile(QStringLiteral("Data/list.db")), before); // read only
+
+    folder.makeTable({{1, "A", h + "/ok", "", "", "", ""}, {2, "B", h + "/found", "", "", "", ""}});
+    QCOMPARE(DbTool::run({"check-links", folder.tablePath()}), 0);
+
+    folder.writeFile(QStringLiteral("plain.db"), "not a database");
+    const QList<QStringList> wrong = {
+        {},
+        {"--jobs", "4"},
+        {folder.tablePath(), "--jobs", "0"},
+        {folder.tablePath(), "--jobs", "two"},
+        {folder.tablePath(), "--jobs"},
+        {folder.tablePath(), "--timeout", "0"},
+        {folder.tablePath(), "--timeout", "-1"},
+        {folder.tablePath(), "--report", "-r.csv"},
+        {folder.tablePath(), "--frobnicate"},
+        {folder.tablePath(), folder.tablePath()},
+        {"-" + folder.tablePath()},
+        {folder.path(QStringLiteral("missing.db"))},
+        {folder.path(QStringLiteral("plain.db"))},
+        {folder.tablePath(), "--report", folder.path(QStringLiteral("no/such/folder/r.csv"))},
+    };
+    for (const QStringList& args : wrong)
+        QVERIFY2(DbTool::run(QStringList{"check-links"} + args) == 2, qPrintable(args.join(' ')));
+    QVERIFY(!folder.exists(QStringLiteral("missing.db")));
+}
+
+void TestLinkCheck::applyRedirectsChangesOnlyMovedRecords()
+{
+    TestServer server;
+    QVERIFY(server.listening);
+    const QString h = server.base;
+    TempProgramFolder folder;
+    folder.makeTable({{1, "Moved", h + "/moved", "Canada", "ON", "Toronto", "Business"},
+                      {2, "Fine", h + "/ok", "", "", "", ""},
+                      {3, "Mixed", h + "/mixed", "", "", "", "Sports"},
+                      {4, "Gone", h + "/missing", "", "", "", ""},
+                      {5, "Temporary", h + "/found", "", "", "", ""},
+                      {6, "Raced", h + "/raced", "", "", "", ""},
+                      {7, "Local", "file:///etc/passwd", "", "", "", ""}});
+    // Another copy of the program edits record 6 while it is being checked.
+    server.onRequest = [&](const QString& path) {
+        if (path == QLatin1String("/raced")) {
+            sqlite::Database db(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+            db.exec("UPDATE newspapers SET Url = 'https://edited.example.com/' WHERE No = 6");
+        }
+    };
+    QByteArray expected = exported(folder.tablePath());
+    expected.replace((h + "/moved").toUtf8(), (h + "/ok").toUtf8());
+    expected.replace((h + "/mixed").toUtf8(), (h + "/temp").toUtf8());
+    expected.replace((h + "/raced").toUtf8(), "https://edited.example.com/");
+
+    QCOMPARE(DbTool::run({"check-links", "--apply-redirects", folder.tablePath()}), 1);
+    QCOMPARE(exported(folder.tablePath()), expected);
+    QVERIFY(DbTool::check(folder.tablePath()).isEmpty());
+}
+
+void TestLinkCheck::interruptKeepsWhatWasChecked()
+{
+    TestServer server;
+    QVERIFY(server.listening);
+    const QString h = server.base;
+    TempProgramFolder folder;
+    folder.makeTable({{1, "A", h + "/ok", "", "", "", ""},
+                      {2, "B", h + "/moved", "", "", "", ""},
+                      {3, "C", h + "/missing", "", "", "", ""},
+                      {4, "D", h + "/slow", "", "", "", ""},
+                      {5, "E", h + "/slow", "", "", "", ""}});
+    const QByteArray before = folder.readFile(QStringLiteral("Data/list.db"));
+    QProcess tool;
+    tool.start(QStringLiteral(KESTROVE_DB), {"check-links", folder.tablePath(), "--report",
+                                             folder.path(QStringLiteral("r.csv")), "--apply-redirects"});
+    QVERIFY(tool.waitForStarted());
+    // One host takes two requests at a time in No order, so both slow requests are under
+    // way only once the first three records are done.
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests.count(QStringLiteral("HEAD /slow")), 2, 20000);
+    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+    QTRY_COMPARE_WITH_TIMEOUT(tool.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), ExitInterrupted);
+    QVERIFY(tool.readAllStandardOutput().contains("Interrupted: checked 3 of 5"));
+    const QList<QByteArray> rows = folder.readFile(QStringLiteral("r.csv")).split('\n');
+    QCOMPARE(rows.size(), 5); // header, three records, the end of the last line
+    QVERIFY(rows[1].startsWith("1,A,") && rows[2].startsWith("2,B,") && rows[3].startsWith("3,C,"));
+    QCOMPARE(folder.readFile(QStringLiteral("Data/list.db")), before); // no changes after an interrupt
+}
+
+QTEST_GUILESS_MAIN(TestLinkCheck)
+#include "test_linkcheck.moc"
