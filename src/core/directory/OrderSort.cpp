@@ -1,11 +1,13 @@
 #include "directory/OrderSort.h"
 
-#include "directory/CaseFold.h"
+#include "directory/Collation.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <thread>
+#include <unordered_map>
 
 namespace OrderSort {
 
@@ -16,12 +18,50 @@ constexpr std::size_t ParallelSortMinimum = 100000;
 constexpr std::size_t RadixMinimum = 1024;
 // Runs this short are finished by insertion on the whole key tails.
 constexpr std::size_t InsertionMaximum = 32;
+// A field with at most this many different texts (country, category, ...) is ordered by
+// ranking its texts once each; collation keys cost far more than counting.
+constexpr std::size_t RankedMaximum = 4096;
+
+// A collation key takes about a microsecond, so keying is shared among the cores from
+// a few thousand records on.
+constexpr std::size_t ParallelKeysMinimum = 8192;
+
+unsigned coresFor(std::size_t n, std::size_t minimum)
+{
+    return n < minimum ? 1u : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
+// Runs work(part, from, to) over [0, n) split among the cores, the caller's thread
+// taking the first part; rethrows the first failure once all are done.
+void onCores(std::size_t n, std::size_t minimum, const std::function<void(unsigned, std::size_t, std::size_t)>& work)
+{
+    const unsigned parts = coresFor(n, minimum);
+    std::vector<std::thread> helpers;
+    std::vector<std::exception_ptr> failures(parts);
+    const std::size_t share = n / parts;
+    auto run = [&](unsigned part) {
+        try {
+            work(part, share * part, part + 1 == parts ? n : share * (part + 1));
+        } catch (...) {
+            failures[part] = std::current_exception();
+        }
+    };
+    for (unsigned part = 1; part < parts; ++part)
+        helpers.emplace_back(run, part);
+    run(0);
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (const std::exception_ptr& failure : failures) {
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+}
 } // namespace
 
 std::string key(const RecordStore& store, Slot slot, int position)
 {
     const auto text = store.text(slot, position);
-    return text ? CaseFold::fold(*text) : std::string();
+    return text ? Collation::key(*text) : std::string();
 }
 
 namespace {
@@ -36,38 +76,100 @@ int compareNumbers(qint64 a, qint64 b)
     return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-// The lower-cased keys of the records being sorted, side by side in one buffer:
-// reading them at random during the sort costs one cache miss each, where reading the
-// records' own texts would cost two and lowering them again.
+// The collation keys of the records being sorted, side by side: reading them at random
+// during the sort costs one cache miss each. Keys are made on every core, each core
+// keeping the keys of its share of the records in a buffer of its own.
 class Keys
 {
 public:
     Keys(const RecordStore& store, int position, const std::vector<Slot>& input)
     {
-        m_start.reserve(input.size() + 1);
-        std::size_t size = 0;
-        for (Slot slot : input) {
-            if (const auto text = store.text(slot, position))
-                size += text->size();
-        }
-        m_bytes.reserve(size + size / 16);
-        for (Slot slot : input) {
-            m_start.push_back(static_cast<std::uint32_t>(m_bytes.size()));
-            if (const auto text = store.text(slot, position))
-                CaseFold::append(*text, m_bytes);
-        }
-        m_start.push_back(static_cast<std::uint32_t>(m_bytes.size()));
+        const unsigned parts = coresFor(input.size(), ParallelKeysMinimum);
+        m_parts.resize(parts);
+        m_share = std::max<std::size_t>(1, input.size() / parts);
+        onCores(input.size(), ParallelKeysMinimum, [&](unsigned part, std::size_t from, std::size_t to) {
+            Part& mine = m_parts[part];
+            mine.first = from;
+            mine.start.reserve(to - from + 1);
+            for (std::size_t i = from; i < to; ++i) {
+                mine.start.push_back(static_cast<std::uint32_t>(mine.bytes.size()));
+                if (const auto text = store.text(input[i], position))
+                    Collation::appendKey(*text, mine.bytes);
+            }
+            mine.start.push_back(static_cast<std::uint32_t>(mine.bytes.size()));
+            mine.bytes.shrink_to_fit();
+        });
     }
 
     std::string_view at(std::uint32_t index) const
     {
-        return std::string_view(m_bytes.data() + m_start[index], m_start[index + 1] - m_start[index]);
+        const Part& part = m_parts[std::min<std::size_t>(index / m_share, m_parts.size() - 1)];
+        const std::size_t i = index - part.first;
+        return std::string_view(part.bytes.data() + part.start[i], part.start[i + 1] - part.start[i]);
     }
 
 private:
-    std::string m_bytes;
-    std::vector<std::uint32_t> m_start;
+    struct Part
+    {
+        std::size_t first = 0;
+        std::string bytes;
+        std::vector<std::uint32_t> start;
+    };
+    std::vector<Part> m_parts;
+    std::size_t m_share = 1;
 };
+
+// Orders sequence by ranking its distinct texts, when there are few: each text is keyed
+// once and the records are then placed by counting, stably. False, with sequence
+// untouched, when the field has too many different texts for that.
+bool sortByRank(std::vector<Slot>& sequence, const RecordStore& store, int position)
+{
+    std::unordered_map<std::string_view, std::uint32_t> ids;
+    std::vector<std::string_view> texts;
+    std::vector<std::uint32_t> idOf(sequence.size());
+    constexpr std::uint32_t Blank = 0;
+    texts.emplace_back(); // the blank
+    for (std::size_t i = 0; i < sequence.size(); ++i) {
+        const auto text = store.text(sequence[i], position);
+        if (!text) {
+            idOf[i] = Blank;
+            continue;
+        }
+        const auto [it, added] = ids.try_emplace(*text, static_cast<std::uint32_t>(texts.size()));
+        if (added) {
+            if (texts.size() > RankedMaximum)
+                return false;
+            texts.push_back(*text);
+        }
+        idOf[i] = it->second;
+    }
+    std::vector<std::string> keys(texts.size());
+    std::vector<std::uint32_t> byKey(texts.size());
+    for (std::uint32_t id = 0; id < texts.size(); ++id) {
+        if (id != Blank)
+            keys[id] = Collation::key(texts[id]);
+        byKey[id] = id;
+    }
+    std::sort(byKey.begin(), byKey.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+    // Texts with equal keys share a rank, so their records stay in number order.
+    std::vector<std::uint32_t> rank(texts.size());
+    std::uint32_t ranks = 0;
+    for (std::size_t i = 0; i < byKey.size(); ++i) {
+        if (i > 0 && keys[byKey[i]] != keys[byKey[i - 1]])
+            ++ranks;
+        rank[byKey[i]] = ranks;
+    }
+    std::vector<std::size_t> place(ranks + 2, 0);
+    for (const std::uint32_t id : idOf)
+        ++place[rank[id] + 1];
+    for (std::size_t r = 1; r < place.size(); ++r)
+        place[r] += place[r - 1];
+    std::vector<Slot> sorted(sequence.size());
+    for (std::size_t i = 0; i < sequence.size(); ++i)
+        sorted[place[rank[idOf[i]]]++] = sequence[i];
+    sequence.swap(sorted);
+    return true;
+}
 
 // 12 bytes: 8 key bytes from the current depth and the record's place in the input.
 struct Item
@@ -244,6 +346,8 @@ std::vector<Slot> byNumber(const RecordStore& store)
 
 void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position)
 {
+    if (sortByRank(sequence, store, position))
+        return;
     const std::size_t n = sequence.size();
     std::vector<Item> items(n);
     {

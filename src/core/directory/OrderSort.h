@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-// The orders the grid shows: by the lower-cased text of one field (blanks first),
-// ties broken by No, so every order is total and repeatable.
+// The orders the grid shows: by the collation of one field's text (see Collation;
+// blanks first), ties broken by No, so every order is total and repeatable.
 namespace OrderSort {
 
 using Slot = RecordStore::Slot;
 
-// The sort key of a slot's field: its lower-cased text, empty for a blank.
+// The sort key of a slot's field: its collation key, empty for a blank.
 std::string key(const RecordStore& store, Slot slot, int position);
 
 // Three-way comparison of two records in the order of `position` (0 orders by No).
@@ -22,8 +22,9 @@ int compare(const RecordStore& store, int position, Slot a, const std::string& k
 // Every live slot, by No.
 std::vector<Slot> byNumber(const RecordStore& store);
 
-// Sorts sequence, given in No order, by the lower-cased text of `position`. Stable, so
-// equal texts stay in No order. Radix-based: a million records take a few tens of ms.
+// Sorts sequence, given in No order, by the collation of `position`. Stable, so equal
+// texts stay in No order. A field of few different texts is ranked and counted; any
+// other is keyed on every core and radix-sorted.
 void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position);
 
 } // namespace OrderSort

@@ -1,6 +1,6 @@
 #include "directory/Table.h"
 
-#include "directory/CaseFold.h"
+#include "directory/Collation.h"
 #include "directory/OrderSort.h"
 #include "directory/TableSchema.h"
 #include "errors/AppError.h"
@@ -401,10 +401,10 @@ bool Table::locate(const QString& fieldName, const QByteArray& utf8Value)
 
     int found = -1;
     if (position != Field::No) {
-        // Exact matches are among the records whose lower-cased text equals the lower-cased
-        // value: a short run in that field's order, found by binary search.
+        // Exact matches are among the records whose collation key equals the value's: a
+        // short run in that field's order, found by binary search.
         const std::vector<Slot>& ord = order(position);
-        const std::string key = CaseFold::fold(wanted);
+        const std::string key = Collation::key(wanted);
         auto it = std::lower_bound(ord.begin(), ord.end(), key, [&](Slot a, const std::string& k) {
             return OrderSort::compare(m_store, position, a, k, std::numeric_limits<qint64>::min()) < 0;
         });
