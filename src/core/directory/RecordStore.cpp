@@ -16,20 +16,20 @@ void RecordStore::clear()
     m_entries.shrink_to_fit();
     m_longLengths.clear();
     m_chunks.clear();
+    m_borrowed.reset();
     m_chunkUsed = m_chunkSize = 0;
     m_live = 0;
 }
 
-void RecordStore::load(sqlite::Database& db)
+void RecordStore::load(sqlite::Database& db, qint64 from, qint64 to, std::size_t expected)
 {
     clear();
-    {
-        // Sizing the entry table up front avoids a doubling copy of a million entries.
-        sqlite::Statement count(db, "SELECT count(*) FROM newspapers");
-        if (count.step())
-            m_entries.reserve(static_cast<std::size_t>(count.int64(0)));
-    }
-    sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
+    // Sizing the entry table up front avoids a doubling copy of a million entries.
+    m_entries.reserve(expected);
+    sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers "
+                             "WHERE No >= ?1 AND No < ?2 ORDER BY No");
+    st.bind(1, from);
+    st.bind(2, to);
     std::array<std::string_view, Field::TextCount> texts;
     Lengths lengths;
     while (st.step()) {
@@ -42,6 +42,33 @@ void RecordStore::load(sqlite::Database& db)
         place(static_cast<Slot>(m_entries.size() - 1), texts, lengths);
     }
     m_live = m_entries.size();
+}
+
+void RecordStore::append(RecordStore&& other)
+{
+    const auto chunkShift = static_cast<std::uint64_t>(m_chunks.size()) << 32;
+    const auto slotShift = static_cast<Slot>(m_entries.size());
+    m_entries.reserve(m_entries.size() + other.m_entries.size());
+    for (Entry entry : other.m_entries) {
+        entry.start += chunkShift;
+        m_entries.push_back(entry);
+    }
+    for (auto& [slot, lengths] : other.m_longLengths)
+        m_longLengths.emplace(slot + slotShift, lengths);
+    for (Chunk& chunk : other.m_chunks)
+        m_chunks.push_back(std::move(chunk));
+    // Further text goes into the other store's last chunk, where room is left.
+    if (!other.m_chunks.empty()) {
+        m_chunkUsed = other.m_chunkUsed;
+        m_chunkSize = other.m_chunkSize;
+    }
+    m_live += other.m_live;
+    other.clear();
+}
+
+void RecordStore::reserveMore(std::size_t records)
+{
+    m_entries.reserve(m_entries.size() + records);
 }
 
 void RecordStore::place(Slot slot, const std::array<std::string_view, Field::TextCount>& texts, const Lengths& lengths)
@@ -90,19 +117,22 @@ void RecordStore::setLengths(Slot slot, const Lengths& lengths)
 
 const char* RecordStore::bytesAt(std::uint64_t start) const
 {
-    return m_chunks[start >> 32].get() + (start & 0xffffffffu);
+    return m_chunks[start >> 32].data + (start & 0xffffffffu);
 }
 
 std::uint64_t RecordStore::reserve(std::size_t size, char** where)
 {
-    if (m_chunks.empty() || m_chunkUsed + size > m_chunkSize) {
+    if (m_chunks.empty() || !m_chunks.back().owned || m_chunkUsed + size > m_chunkSize) {
         const std::size_t chunk = size > ChunkSize ? size : ChunkSize;
-        m_chunks.push_back(std::unique_ptr<char[]>(new char[chunk]));
+        Chunk added;
+        added.owned.reset(new char[chunk]);
+        added.data = added.owned.get();
+        m_chunks.push_back(std::move(added));
         m_chunkSize = chunk;
         m_chunkUsed = 0;
     }
     const std::uint64_t start = (static_cast<std::uint64_t>(m_chunks.size() - 1) << 32) | m_chunkUsed;
-    *where = m_chunks.back().get() + m_chunkUsed;
+    *where = m_chunks.back().owned.get() + m_chunkUsed;
     m_chunkUsed += size;
     return start;
 }
@@ -171,6 +201,37 @@ void RecordStore::replaceTexts(Slot slot, const std::array<std::optional<QByteAr
         }
     }
     place(slot, views, lengths);
+}
+
+namespace {
+std::array<std::string_view, Field::TextCount>
+viewsOf(const RecordStore::ExactTexts& texts, std::array<std::uint32_t, Field::TextCount>& lengths, std::uint32_t blank)
+{
+    std::array<std::string_view, Field::TextCount> views;
+    for (int i = 0; i < Field::TextCount; ++i) {
+        views[i] = texts[i].value_or(std::string_view());
+        lengths[i] = texts[i] ? static_cast<std::uint32_t>(texts[i]->size()) : blank;
+    }
+    return views;
+}
+} // namespace
+
+RecordStore::Slot RecordStore::addExact(qint64 no, const ExactTexts& texts)
+{
+    Lengths lengths;
+    const auto views = viewsOf(texts, lengths, Blank);
+    m_entries.emplace_back();
+    m_entries.back().no = no;
+    const auto slot = static_cast<Slot>(m_entries.size() - 1);
+    place(slot, views, lengths);
+    ++m_live;
+    return slot;
+}
+
+void RecordStore::setExact(Slot slot, const ExactTexts& texts)
+{
+    Lengths lengths;
+    place(slot, viewsOf(texts, lengths, Blank), lengths);
 }
 
 void RecordStore::remove(Slot slot)

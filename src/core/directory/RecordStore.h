@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -23,9 +24,14 @@ class RecordStore
 public:
     using Slot = std::uint32_t;
 
-    // Replaces the contents with every record of the file, in No order.
-    void load(sqlite::Database& db);
+    // Replaces the contents with the records of the file numbered from `from` up to but
+    // not including `to`, in No order; `expected` records are made room for at once.
+    void load(sqlite::Database& db, qint64 from, qint64 to, std::size_t expected);
+    // Appends the records of other, which all number higher than this store's, after them.
+    void append(RecordStore&& other);
     void clear();
+    // Leaves room for this many more records, so the first additions move nothing.
+    void reserveMore(std::size_t records);
 
     Slot slotCount() const { return static_cast<Slot>(m_entries.size()); }
     std::size_t liveCount() const { return m_live; }
@@ -41,7 +47,14 @@ public:
     void replaceTexts(Slot slot, const std::array<std::optional<QByteArray>, Field::TextCount>& texts);
     void remove(Slot slot);
 
+    // Texts exactly as the file holds them: absent is a blank, empty is an empty text.
+    using ExactTexts = std::array<std::optional<std::string_view>, Field::TextCount>;
+    Slot addExact(qint64 no, const ExactTexts& texts);
+    void setExact(Slot slot, const ExactTexts& texts);
+
 private:
+    friend class TableCache;
+
     using Lengths = std::array<std::uint32_t, Field::TextCount>;
     static constexpr std::uint32_t Blank = 0xffffffffu;
     static constexpr std::uint16_t ShortBlank = 0xffffu;
@@ -64,9 +77,18 @@ private:
     // Stores the texts (Blank lengths for blanks) as the slot's record.
     void place(Slot slot, const std::array<std::string_view, Field::TextCount>& texts, const Lengths& lengths);
 
+    // Text is written into chunks of its own; the first may instead be borrowed from a
+    // mapped cache file, which `m_borrowed` keeps alive.
+    struct Chunk
+    {
+        std::unique_ptr<char[]> owned;
+        const char* data = nullptr;
+    };
+
     std::vector<Entry> m_entries;
     std::unordered_map<Slot, Lengths> m_longLengths;
-    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::vector<Chunk> m_chunks;
+    std::shared_ptr<const void> m_borrowed;
     std::size_t m_chunkUsed = 0;
     std::size_t m_chunkSize = 0;
     std::size_t m_live = 0;

@@ -1,0 +1,252 @@
+#include "directory/TableFile.h"
+
+#include "directory/Sqlite.h"
+#include "errors/AppError.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <algorithm>
+#include <atomic>
+#include <limits>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace TableFile {
+
+namespace {
+
+// Below this many records one connection reads the file sooner than two would start.
+std::atomic<qint64> g_parallelMinimum{200000};
+
+constexpr qint64 Lowest = std::numeric_limits<qint64>::min();
+constexpr qint64 Highest = std::numeric_limits<qint64>::max();
+
+qint64 single(sqlite::Database& db, const char* sql)
+{
+    sqlite::Statement st(db, sql);
+    return st.step() && !st.isNull(0) ? st.int64(0) : 0;
+}
+
+// Where to split the numbers between two readers, or nothing when one reader is best.
+std::optional<qint64> middleNumber(sqlite::Database& db, qint64 count)
+{
+    if (count < g_parallelMinimum || std::thread::hardware_concurrency() < 2)
+        return std::nullopt;
+    // min and max come straight from the number index, so this costs nothing.
+    const qint64 low = single(db, "SELECT min(No) FROM newspapers");
+    const qint64 high = single(db, "SELECT max(No) FROM newspapers");
+    if (high <= low)
+        return std::nullopt;
+    return low + (high - low) / 2 + 1;
+}
+
+// A second reader on a connection of its own, checked to see the same state of the file.
+template <class Work>
+void onOwnConnection(const QString& path, const Stamp& stamp, bool& sameState, Work work)
+{
+    sqlite::Database db(path, sqlite::Database::Mode::ReadOnly);
+    const ReadLock lock(db);
+    sameState = readStamp(db, path) == stamp;
+    if (sameState)
+        work(db);
+}
+
+} // namespace
+
+void setParallelMinimum(qint64 records)
+{
+    g_parallelMinimum = records;
+}
+
+bool Stamp::operator==(const Stamp& other) const
+{
+    return device == other.device && inode == other.inode && size == other.size &&
+           changeCounter == other.changeCounter && validFor == other.validFor && wal == other.wal;
+}
+
+ReadLock::ReadLock(sqlite::Database& db)
+    : m_db(db)
+{
+    m_db.exec("BEGIN");
+    try {
+        // A read inside the transaction takes the shared lock, kept until it ends.
+        single(m_db, "SELECT count(*) FROM sqlite_master");
+    } catch (...) {
+        sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+ReadLock::~ReadLock()
+{
+    sqlite3_exec(m_db.handle(), "COMMIT", nullptr, nullptr, nullptr);
+}
+
+Stamp readStamp(sqlite::Database& db, const QString& path)
+{
+    Stamp stamp;
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        stamp.device = static_cast<quint64>(info.st_dev);
+        stamp.inode = static_cast<quint64>(info.st_ino);
+        stamp.size = static_cast<quint64>(info.st_size);
+    }
+    // Read through SQLite's own file handle: opening the file again and closing it would
+    // drop the locks SQLite holds on it.
+    sqlite3_file* file = nullptr;
+    unsigned char header[100] = {};
+    if (sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK && file &&
+        file->pMethods && file->pMethods->xRead(file, header, sizeof header, 0) == SQLITE_OK) {
+        stamp.changeCounter = qFromBigEndian<quint32>(header + 24);
+        stamp.validFor = qFromBigEndian<quint32>(header + 92);
+        stamp.wal = header[18] == 2 || header[19] == 2;
+    } else {
+        stamp.wal = true; // unknown: nothing may rely on it
+    }
+    return stamp;
+}
+
+void loadAll(sqlite::Database& db, const QString& path, const Stamp& stamp, RecordStore& store)
+{
+    const qint64 count = single(db, "SELECT count(*) FROM newspapers");
+    const std::optional<qint64> middle = middleNumber(db, count);
+    if (!middle) {
+        store.load(db, Lowest, Highest, static_cast<std::size_t>(count));
+        return;
+    }
+    // Each half reserves a little more than its share, in case the numbers are uneven.
+    const auto half = static_cast<std::size_t>(count / 2 + count / 32);
+    RecordStore upper;
+    bool sameState = false;
+    std::exception_ptr failure;
+    std::thread reader([&] {
+        try {
+            onOwnConnection(path, stamp, sameState,
+                            [&](sqlite::Database& own) { upper.load(own, *middle, Highest, half); });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    try {
+        store.load(db, Lowest, *middle, half);
+    } catch (...) {
+        reader.join();
+        throw;
+    }
+    reader.join();
+    // Another program may have committed before the second reader began: read its half
+    // here then, on the connection that holds the state being read.
+    if (failure || !sameState)
+        upper.load(db, *middle, Highest, half);
+    store.append(std::move(upper));
+}
+
+namespace {
+
+using Slot = RecordStore::Slot;
+
+// The differences between the file's records numbered in [from, to) and the store's.
+// Stops once `limit` are found.
+bool compareRange(sqlite::Database& db, qint64 from, qint64 to, const RecordStore& store,
+                  const std::vector<Slot>& byNumber, std::size_t limit, std::vector<Change>& out)
+{
+    auto slotIt =
+        std::lower_bound(byNumber.begin(), byNumber.end(), from, [&](Slot s, qint64 no) { return store.no(s) < no; });
+    const auto slotEnd =
+        std::lower_bound(slotIt, byNumber.end(), to, [&](Slot s, qint64 no) { return store.no(s) < no; });
+    sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers "
+                             "WHERE No >= ?1 AND No < ?2 ORDER BY No");
+    st.bind(1, from);
+    st.bind(2, to);
+    auto fileRecord = [&](Change& change) {
+        change.no = st.int64(0);
+        for (int i = 0; i < Field::TextCount; ++i) {
+            if (!st.isNull(i + 1))
+                change.texts[static_cast<size_t>(i)] = std::string(st.text(i + 1));
+        }
+    };
+    auto sameTexts = [&](Slot slot) {
+        for (int i = 0; i < Field::TextCount; ++i) {
+            const auto held = store.text(slot, i + 1);
+            if (held.has_value() != !st.isNull(i + 1) || (held && *held != st.text(i + 1)))
+                return false;
+        }
+        return true;
+    };
+    bool more = st.step();
+    while (more || slotIt != slotEnd) {
+        if (out.size() > limit)
+            return false;
+        const bool storeFirst = slotIt != slotEnd && (!more || store.no(*slotIt) < st.int64(0));
+        if (storeFirst) {
+            Change& gone = out.emplace_back();
+            gone.no = store.no(*slotIt);
+            gone.slot = *slotIt;
+            gone.deleted = true;
+            ++slotIt;
+            continue;
+        }
+        if (slotIt != slotEnd && store.no(*slotIt) == st.int64(0)) {
+            if (!sameTexts(*slotIt)) {
+                Change& changed = out.emplace_back();
+                fileRecord(changed);
+                changed.slot = *slotIt;
+            }
+            ++slotIt;
+        } else {
+            fileRecord(out.emplace_back());
+        }
+        more = st.step();
+    }
+    return true;
+}
+
+} // namespace
+
+Changes scan(const QString& path, const RecordStore& store, const std::vector<Slot>& byNumber, std::size_t limit)
+{
+    Changes changes;
+    sqlite::Database db(path, sqlite::Database::Mode::ReadOnly);
+    const ReadLock lock(db);
+    changes.stamp = readStamp(db, path);
+    const qint64 count = single(db, "SELECT count(*) FROM newspapers");
+    const std::optional<qint64> middle = middleNumber(db, count);
+    if (!middle) {
+        changes.tooMany = !compareRange(db, Lowest, Highest, store, byNumber, limit, changes.list);
+        return changes;
+    }
+    std::vector<Change> upper;
+    bool upperComplete = false;
+    bool sameState = false;
+    std::exception_ptr failure;
+    std::thread reader([&] {
+        try {
+            onOwnConnection(path, changes.stamp, sameState, [&](sqlite::Database& own) {
+                upperComplete = compareRange(own, *middle, Highest, store, byNumber, limit, upper);
+            });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    bool lowerComplete = false;
+    try {
+        lowerComplete = compareRange(db, Lowest, *middle, store, byNumber, limit, changes.list);
+    } catch (...) {
+        reader.join();
+        throw;
+    }
+    reader.join();
+    if (failure || !sameState) {
+        upper.clear();
+        upperComplete = compareRange(db, *middle, Highest, store, byNumber, limit, upper);
+    }
+    changes.tooMany = !lowerComplete || !upperComplete || changes.list.size() + upper.size() > limit;
+    for (Change& change : upper)
+        changes.list.push_back(std::move(change));
+    return changes;
+}
+
+} // namespace TableFile
