@@ -6,6 +6,7 @@
 #include "datatool/DbTool.h"
 #include "directory/ItemLists.h"
 #include "directory/Sqlite.h"
+#include "directory/Table.h"
 #include "errors/AppError.h"
 #include "lists/WebAddress.h"
 
@@ -237,6 +238,27 @@ void TestDbTool::checkFindsProblems()
     QVERIFY(problems[1].contains(QStringLiteral("WAL")));
     QVERIFY_THROWS_EXCEPTION(AppError, DbTool::check(folder.path(QStringLiteral("missing.db"))));
     QVERIFY(!folder.exists(QStringLiteral("missing.db")));
+
+    // Whether the program's cache beside the table still matches it.
+    TempProgramFolder cached;
+    cached.makeTable({{1, "One", "", "", "", "", ""}});
+    auto cacheLine = [&] {
+        QProcess tool;
+        tool.start(QStringLiteral(KESTROVE_DB), {QStringLiteral("check"), cached.tablePath()});
+        tool.waitForFinished();
+        const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+        return tool.exitCode() == 0 ? out.section(QStringLiteral("cache: "), 1).trimmed() : out;
+    };
+    QVERIFY2(cacheLine().startsWith(QStringLiteral("no cache")), qPrintable(cacheLine()));
+    {
+        Table table;
+        table.setFileName(cached.tablePath());
+        table.open();
+        QVERIFY(table.saveCache());
+    }
+    QCOMPARE(cacheLine(), QStringLiteral("the cache matches the table"));
+    insertRows(cached.tablePath(), {{2, "Two", "", "", "", "", ""}});
+    QVERIFY2(cacheLine().startsWith(QStringLiteral("the cache is out of date")), qPrintable(cacheLine()));
 }
 
 void TestDbTool::generatedTablesAreRepeatable()

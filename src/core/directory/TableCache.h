@@ -1,0 +1,38 @@
+#pragma once
+
+#include "directory/RecordStore.h"
+#include "directory/TableFile.h"
+
+#include <QString>
+#include <array>
+#include <atomic>
+#include <optional>
+#include <vector>
+
+// A snapshot of the loaded records and their orders, kept in a file beside the table
+// ("list.db.cache"), so the next start maps it instead of reading and sorting the whole
+// table. It is derived data, never the only copy: it is used only while its stamp
+// equals the table's (the same file, size and change counter) and its collation is the
+// program's, and anything wrong with it (stale, truncated, foreign, damaged) makes it be
+// ignored and written again. It is replaced through a temporary file and a rename; a
+// folder that cannot be written simply goes without it.
+class TableCache
+{
+public:
+    using Orders = std::array<std::optional<std::vector<RecordStore::Slot>>, Field::NamedCount>;
+
+    static QString pathFor(const QString& tablePath);
+
+    // Fills store and the orders the cache holds when it matches stamp; otherwise
+    // leaves both as they were and says why in `reason`.
+    static bool read(const QString& tablePath, const TableFile::Stamp& stamp, RecordStore& store, Orders& orders,
+                     QString* reason = nullptr);
+
+    // Writes the records and the orders given; false when it was not written (a folder
+    // that cannot be written, a full disk, texts too long for it, or `cancel` set).
+    static bool write(const QString& tablePath, const TableFile::Stamp& stamp, const RecordStore& store,
+                      const Orders& orders, const std::atomic<bool>& cancel);
+
+    // For the data tool: whether the table has a cache and whether it matches.
+    static QString describe(const QString& tablePath);
+};

@@ -1,0 +1,193 @@
+// The table's cache file and its re-reads after another program wrote: every order
+// must come out exactly as reading and sorting the whole file would give it.
+
+#include "CoreTestSupport.h"
+
+#include "datatool/Generator.h"
+#include "directory/Sqlite.h"
+#include "directory/Table.h"
+#include "directory/TableCache.h"
+#include "directory/TableFile.h"
+#include "errors/AppError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+namespace {
+
+const QStringList Indexes = {"", "Name1", "Country1", "State1", "City1", "Category1", "URL1"};
+
+// Every order of the table as the numbers it shows, each order built on its own.
+QList<QStringList> ordersOf(Table& table)
+{
+    QList<QStringList> orders;
+    for (const QString& index : Indexes) {
+        table.setIndexName(index);
+        QStringList rows;
+        for (int row = 0; row < table.recordCount(); ++row)
+            rows << table.displayText(row, Field::No) + QLatin1Char(':') + table.displayText(row, Field::Name);
+        orders << rows;
+    }
+    return orders;
+}
+
+// What a copy of the program that reads the file afresh, without a cache, shows.
+QList<QStringList> freshOrders(const QString& path)
+{
+    QFile::rename(TableCache::pathFor(path), TableCache::pathFor(path) + ".aside");
+    Table fresh;
+    fresh.setFileName(path);
+    fresh.open();
+    const QList<QStringList> orders = ordersOf(fresh);
+    QFile::rename(TableCache::pathFor(path) + ".aside", TableCache::pathFor(path));
+    return orders;
+}
+
+void execute(const QString& path, const char* sql)
+{
+    sqlite::Database other(path, sqlite::Database::Mode::ReadWrite);
+    other.exec(sql);
+}
+
+} // namespace
+
+class TestCache : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cacheGivesTheSameOrdersAndWrongOnesAreIgnored();
+    void unwritableFolderGoesWithoutACache();
+    void anotherCopysChangesReachEveryOrder();
+
+private:
+    void makeTable(const TempProgramFolder& folder, int generated);
+};
+
+void TestCache::initTestCase()
+{
+    // Both readers, on tables this small.
+    TableFile::setParallelMinimum(100);
+}
+
+void TestCache::makeTable(const TempProgramFolder& folder, int generated)
+{
+    std::vector<Row> rows = {{1, "", "", "", "", "", ""}, {2, "Ärztliche Zeitung", "", "Germany", "", "", ""}};
+    Generator generator(11);
+    for (int i = 0; i < generated; ++i) {
+        const RecordTexts t = generator.next();
+        rows.push_back({i * 3 + 5, t[0], t[1], t[2], t[3], t[4], t[5]});
+    }
+    folder.makeTable(rows);
+}
+
+void TestCache::cacheGivesTheSameOrdersAndWrongOnesAreIgnored()
+{
+    TempProgramFolder folder;
+    makeTable(folder, 3000);
+    const QString path = folder.tablePath();
+    QList<QStringList> expected;
+    {
+        Table first;
+        first.setFileName(path);
+        first.open();
+        expected = ordersOf(first);
+        QVERIFY(!first.cacheIsCurrent());
+        QVERIFY(first.saveCache());
+    }
+    QVERIFY(QFile::exists(TableCache::pathFor(path)));
+    QCOMPARE(QDir(folder.path(QStringLiteral("Data"))).entryList(QDir::Files),
+             (QStringList{"list.db", "list.db.cache"})); // no temporary file left
+
+    auto opened = [&](bool fromCache) {
+        Table table;
+        table.setFileName(path);
+        table.open();
+        if (table.cacheIsCurrent() != fromCache)
+            return QList<QStringList>{{QStringLiteral("cache used: %1").arg(table.cacheIsCurrent())}};
+        return ordersOf(table);
+    };
+    QCOMPARE(opened(true), expected);
+
+    // Foreign: another table's cache.
+    TempProgramFolder other;
+    makeTable(other, 10);
+    {
+        Table table;
+        table.setFileName(other.tablePath());
+        table.open();
+        QVERIFY(table.saveCache());
+    }
+    const QByteArray good = folder.readFile(QStringLiteral("Data/list.db.cache"));
+    folder.writeFile(QStringLiteral("Data/list.db.cache"), other.readFile(QStringLiteral("Data/list.db.cache")));
+    QCOMPARE(opened(false), expected);
+    // Truncated, and damaged inside.
+    folder.writeFile(QStringLiteral("Data/list.db.cache"), good.left(good.size() - 100));
+    QCOMPARE(opened(false), expected);
+    QByteArray damaged = good;
+    for (int i = 360; i < 364; ++i)
+        damaged[i] = '\xff'; // a record's text now lies past the end of the text
+    folder.writeFile(QStringLiteral("Data/list.db.cache"), damaged);
+    QCOMPARE(opened(false), expected);
+    folder.writeFile(QStringLiteral("Data/list.db.cache"), "not a cache at all");
+    QCOMPARE(opened(false), expected);
+
+    // Stale: the table changed after the cache was written.
+    folder.writeFile(QStringLiteral("Data/list.db.cache"), good);
+    execute(path, "UPDATE newspapers SET Name = 'Aaa first now' WHERE No = 20");
+    QVERIFY(opened(false) != expected);
+    QCOMPARE(opened(false), freshOrders(path));
+}
+
+void TestCache::unwritableFolderGoesWithoutACache()
+{
+    if (runningAsRoot())
+        QSKIP("root writes into write-protected folders; this needs an ordinary user");
+    TempProgramFolder folder;
+    makeTable(folder, 50);
+    QFile::setPermissions(folder.path(QStringLiteral("Data")), QFile::ReadOwner | QFile::ExeOwner);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    QVERIFY(!table.saveCache());
+    QCOMPARE(table.recordCount(), 52);
+    QFile::setPermissions(folder.path(QStringLiteral("Data")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(QDir(folder.path(QStringLiteral("Data"))).entryList(QDir::Files), QStringList{"list.db"});
+}
+
+void TestCache::anotherCopysChangesReachEveryOrder()
+{
+    TempProgramFolder folder;
+    makeTable(folder, 3000);
+    const QString path = folder.tablePath();
+    Table mine;
+    mine.setFileName(path);
+    mine.open();
+    ordersOf(mine); // every order built, so each must take the changes in
+    mine.setIndexName(QStringLiteral("Name1"));
+    mine.moveTo(100);
+    const QString current = mine.fieldByName(QStringLiteral("No")).asString();
+
+    // A few changes: placed into the orders one by one. Empty texts stay empty texts.
+    execute(path, "UPDATE newspapers SET Name = 'Zzz last now', City = '' WHERE No IN (8, 11, 14);"
+                  "UPDATE newspapers SET Country = 'Åland', Url = NULL WHERE No = 2;"
+                  "DELETE FROM newspapers WHERE No IN (5, 17);"
+                  "INSERT INTO newspapers VALUES (9001, 'Éclair', 'www.eclair.example', 'France', "
+                  "NULL, 'Lyon', 'Business', '0', 0, 0)");
+    mine.refresh();
+    QCOMPARE(mine.fieldByName(QStringLiteral("No")).asString(), current);
+    QCOMPARE(ordersOf(mine), freshOrders(path));
+    // Refreshing again finds nothing new: the empty City is not taken for a change.
+    mine.refresh();
+    QCOMPARE(ordersOf(mine), freshOrders(path));
+
+    // Many changes: the orders are built again.
+    execute(path, "UPDATE newspapers SET Name = 'Renamed ' || (No * 7 % 1000) WHERE No % 2 = 0");
+    mine.refresh();
+    QCOMPARE(ordersOf(mine), freshOrders(path));
+}
+
+QTEST_GUILESS_MAIN(TestCache)
+#include "test_cache.moc"
