@@ -308,7 +308,7 @@ void TestLists::init()
 {
     t = std::make_unique<TestPlatform>();
     t->folder.makeTable(Papers);
-    form = std::make_unique<TForm1>(t->platform);
+    form = openWindow(t->platform);
 }
 
 void TestLists::cleanup()

@@ -83,7 +83,7 @@ void TestMainWindow::init()
 {
     t = std::make_unique<TestPlatform>();
     t->folder.makeTable(newspapers(40));
-    form = std::make_unique<TForm1>(t->platform);
+    form = openWindow(t->platform);
 }
 
 void TestMainWindow::cleanup()

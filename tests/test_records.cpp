@@ -81,7 +81,7 @@ void TestRecords::init()
 {
     t = std::make_unique<TestPlatform>();
     t->folder.makeTable(Papers);
-    form = std::make_unique<TForm1>(t->platform);
+    form = openWindow(t->platform);
 }
 
 void TestRecords::cleanup()
@@ -396,7 +396,7 @@ void TestRecords::addTellsTheTruthAtTheNumberLimit()
     QFETCH(QString, message);
     form.reset();
     insertRows(t->folder.tablePath(), {{highest, "Highest", "", "", "", "", ""}});
-    form = std::make_unique<TForm1>(t->platform);
+    form = openWindow(t->platform);
     auto dialog = open(true);
     dialog->Edit1->setText(QStringLiteral("One too many"));
     QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
@@ -410,7 +410,7 @@ void TestRecords::lockShowsTheWaitCursorAndATitleClickRecovers()
     // A lock held a moment by another program: the write waits with the wait cursor.
     form.reset();
     sqlite::Database::setDefaultBusyTimeout(10000);
-    form = std::make_unique<TForm1>(t->platform);
+    form = openWindow(t->platform);
     sqlite::Database::setDefaultBusyTimeout(TestBusyTimeoutMs);
     std::promise<void> locked;
     std::atomic<bool> waitCursor{false};
@@ -436,7 +436,7 @@ void TestRecords::lockShowsTheWaitCursorAndATitleClickRecovers()
 
     // A title click while the lock stays: reported once; the next Search reads again.
     form.reset();
-    form = std::make_unique<TForm1>(t->platform);
+    form = openWindow(t->platform);
     {
         sqlite::Database db(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
         db.exec("BEGIN EXCLUSIVE");

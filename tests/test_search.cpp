@@ -62,6 +62,7 @@ private slots:
     void menuSortKeepsRecordAndFilter();
     void titleClickEndsOnFirstRecordAndKeepsFilter();
     void enterStepsThroughCriteriaWithoutSearching();
+    void longWorkRunsBesideTheWindow();
 
 private:
     std::unique_ptr<TestPlatform> t;
@@ -213,7 +214,7 @@ void TestSearch::init()
 {
     t = std::make_unique<TestPlatform>();
     t->folder.makeTable(Papers);
-    form = std::make_unique<TForm1>(t->platform);
+    form = openWindow(t->platform);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
 }
@@ -358,6 +359,32 @@ void TestSearch::enterStepsThroughCriteriaWithoutSearching()
     QTest::keyClick(form.get(), Qt::Key_F4);
     QCOMPARE(runs.last().first().toString(), QStringLiteral("BitBtn4Click"));
     QCOMPARE(form->Table1->recordCount(), 8);
+}
+
+void TestSearch::longWorkRunsBesideTheWindow()
+{
+    // The window as the program runs it: building an order and reading another program's
+    // changes happen off the window's thread, which shows the wait and takes no command.
+    form->Table1->setBackgroundWork(true);
+    QSignalSpy runs(form.get(), &TForm1::commandRun);
+    emit form->DBGrid1->titleClicked(form->DataSource1->columns()[5]); // Web Address: not built yet
+    QVERIFY(form->Table1->busy());
+    QVERIFY(QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
+    form->run(QStringLiteral("BitBtn5Click"));
+    QCOMPARE(runs.count(), 1); // only the title click was taken
+    QTRY_VERIFY(!form->Table1->busy());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(form->Table1->indexName(), QStringLiteral("URL1"));
+    QCOMPARE(form->Table1->displayText(0, Field::Url), QStringLiteral("https://nameless.example.com/"));
+    QCOMPARE(form->Table1->currentRow(), 0);
+
+    insertRows(t->folder.tablePath(), {{9, "Aaa Tribune", "https://aaa.example.com/", "", "", "", ""}});
+    form->run(QStringLiteral("BitBtn4Click")); // Show All reads the change
+    QVERIFY(form->Table1->busy());
+    QTRY_VERIFY(!form->Table1->busy());
+    QCOMPARE(form->Table1->recordCount(), 9);
+    QCOMPARE(form->Table1->displayText(0, Field::Name), QStringLiteral("Aaa Tribune"));
+    QVERIFY(!QGuiApplication::overrideCursor());
 }
 
 QTEST_MAIN(TestSearch)

@@ -7,6 +7,7 @@
 #include "directory/OrderSort.h"
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
+#include "directory/TableFile.h"
 #include "errors/AppError.h"
 #include "search/SearchFilter.h"
 
@@ -274,8 +275,9 @@ void TestTable::radixOrderMatchesAReferenceSort()
     insertRows(folder.tablePath(), rows);
 
     sqlite::Database db(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+    const TableFile::ReadLock lock(db);
     RecordStore store;
-    store.load(db);
+    TableFile::loadAll(db, folder.tablePath(), TableFile::readStamp(db, folder.tablePath()), store);
     for (const int position : {Field::Name, Field::Country}) {
         std::vector<RecordStore::Slot> sorted = OrderSort::byNumber(store);
         std::vector<RecordStore::Slot> reference = sorted;

@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include "directory/Table.h"
+#include "mainwindow/MainWindow.h"
+
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
@@ -17,4 +20,11 @@ void whenModalOpens(const std::function<void(QWidget*)>& act)
         }
     });
     timer->start();
+}
+
+std::unique_ptr<TForm1> openWindow(const Platform& platform)
+{
+    auto form = std::make_unique<TForm1>(platform);
+    form->Table1->setBackgroundWork(false);
+    return form;
 }

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Records every address it is handed; `accepts` false plays a desktop without a browser.
@@ -64,8 +65,18 @@ struct TestPlatform
     Platform platform{shell, boxes, folder};
 };
 
+class TForm1;
+// The main window with its table's background work off, so every command has completed
+// when it returns; the tests of background work switch it back on.
+std::unique_ptr<TForm1> openWindow(const Platform& platform);
+
 // Closes the modal dialog that opens next, after running `act` on it.
 void whenModalOpens(const std::function<void(QWidget*)>& act);
+
+class TForm1;
+// The main window with its table's background work off, so every command has completed
+// when it returns; the tests of background work switch it back on.
+std::unique_ptr<TForm1> openWindow(const Platform& platform);
 
 // Closes the modal dialog that opens next, after running `act` on it.
 void whenModalOpens(const std::function<void(QWidget*)>& act);

@@ -2,6 +2,7 @@
 
 #include "directory/Collation.h"
 #include "directory/OrderSort.h"
+#include "directory/TableCache.h"
 #include "directory/TableSchema.h"
 #include "errors/AppError.h"
 
@@ -12,17 +13,31 @@
 #include <algorithm>
 #include <limits>
 #include <sys/stat.h>
-#include <thread>
 
 namespace {
 
-// A run of records whose lower-cased names equal the one sought is checked record by
+// A run of records whose collation keys equal the one sought is checked record by
 // record; past this many (a name shared by very many records) a scan of the view in
 // order finds the first one sooner than placing each candidate in the view.
 constexpr std::ptrdiff_t LocateRunLimit = 64;
 
 // Below this many records, judging on one core is quicker than starting threads.
 constexpr RecordStore::Slot ParallelJudgeMinimum = 50000;
+
+// Room left in the record table and the orders after they are built, so the first
+// additions do not move a million entries.
+constexpr std::size_t RoomForAdditions = 4096;
+
+// Up to this many records changed by another program are placed into the orders one
+// by one; more, and the orders are built again.
+constexpr std::size_t MergeMaximum = 1000;
+
+// Past this many changed records, reading the whole file again takes less memory than
+// holding the changes.
+std::size_t changeLimit(std::size_t records)
+{
+    return std::max<std::size_t>(100000, records / 4);
+}
 
 // Hands the sort's scratch memory back to the system at once; the C library would
 // otherwise keep tens of megabytes for later.
@@ -33,46 +48,74 @@ void releaseFreeMemory()
 #endif
 }
 
-// Tells whether the path still names the file that was loaded (it may have been
-// replaced by a copy or a restore since).
-quint64 identityOf(const QString& path)
+// Whether the path still names the file that was read (it may have been replaced by
+// a copy or a restore since).
+bool sameFile(const QString& path, const TableFile::Stamp& stamp)
 {
     struct stat info
     {
     };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return 0;
-    return (static_cast<quint64>(info.st_dev) << 40) ^ static_cast<quint64>(info.st_ino);
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 &&
+           static_cast<quint64>(info.st_dev) == stamp.device && static_cast<quint64>(info.st_ino) == stamp.inode;
+}
+
+QString messageOf(const std::exception_ptr& failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const AppError& error) {
+        return error.message();
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("Out of memory");
+    } catch (const std::exception& error) {
+        return QString::fromLocal8Bit(error.what());
+    }
 }
 
 } // namespace
+
+struct Table::Job
+{
+    std::thread thread;
+    std::function<void()> done;
+    std::exception_ptr failure;
+};
 
 Table::Table(QObject* parent)
     : QObject(parent)
 {
 }
 
-Table::~Table() = default;
+Table::~Table()
+{
+    cancelCacheWrite();
+    if (m_job && m_job->thread.joinable())
+        m_job->thread.join();
+}
 
 void Table::setFileName(const QString& path)
 {
+    finishBackgroundWork();
     if (m_active)
         throw EngineError(QStringLiteral("Cannot change the file of an open table"));
     if (path == m_fileName)
         return;
+    aboutToChange();
     m_fileName = path;
     m_db = sqlite::Database();
     m_store.clear();
-    for (auto& order : m_orders)
-        order.reset();
+    m_orders = {};
     m_judge.reset();
     m_accepted.clear();
 }
 
 void Table::checkActive()
 {
-    if (!m_active && m_wantOpen)
+    finishBackgroundWork();
+    if (!m_active && m_wantOpen) {
         open();
+        finishBackgroundWork();
+    }
     if (!m_active)
         throw EngineError(QStringLiteral("Cannot perform this operation on a closed table"));
 }
@@ -84,79 +127,338 @@ void Table::setBusyObserver(sqlite::Database::BusyObserver observer)
         m_db.setBusyObserver(m_busyObserver);
 }
 
+void Table::setBackgroundWork(bool on)
+{
+    finishBackgroundWork();
+    m_background = on;
+}
+
+// Background work.
+
+void Table::runJob(std::function<void()> work, std::function<void()> done)
+{
+    if (!m_background) {
+        work();
+        done();
+        return;
+    }
+    auto job = std::make_unique<Job>();
+    job->done = std::move(done);
+    Job* started = job.get();
+    m_job = std::move(job);
+    started->thread = std::thread([this, started, work = std::move(work)] {
+        try {
+            work();
+        } catch (...) {
+            started->failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, started] {
+                if (m_job.get() == started)
+                    completeJob();
+            },
+            Qt::QueuedConnection);
+    });
+    emit busyChanged(true);
+}
+
+void Table::completeJob()
+{
+    const std::unique_ptr<Job> job = std::move(m_job);
+    job->thread.join();
+    std::exception_ptr failure = job->failure;
+    if (!failure) {
+        try {
+            job->done();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (failure) {
+        closeAfterFailure();
+        if (!m_job)
+            emit busyChanged(false);
+        failed(messageOf(failure));
+        return;
+    }
+    if (!m_job)
+        emit busyChanged(false);
+}
+
+void Table::finishBackgroundWork()
+{
+    while (m_job)
+        completeJob();
+}
+
+void Table::failed(const QString& message)
+{
+    emit backgroundFailed(message);
+}
+
+void Table::closeAfterFailure()
+{
+    // Still wanted open: the next command reads the file again.
+    m_active = false;
+    m_view.clear();
+    m_current = -1;
+    notifyReset();
+}
+
+// Reading the file.
+
 bool Table::changedByOthers()
 {
-    return m_forceReload || !m_db.isOpen() || identityOf(m_fileName) != m_fileIdentity ||
-           m_db.dataVersion() != m_dataVersion;
+    return m_forceReload || !m_db.isOpen() || !sameFile(m_fileName, m_stamp) || m_db.dataVersion() != m_dataVersion;
 }
 
-void Table::ensureLoaded()
+void Table::catchUp(const std::function<void()>& then)
 {
-    if (!changedByOthers())
+    if (!changedByOthers()) {
+        then();
         return;
+    }
+    if (m_forceReload || !m_db.isOpen() || !sameFile(m_fileName, m_stamp))
+        readAgain(then);
+    else
+        readChanges(then);
+}
+
+void Table::readAgain(const std::function<void()>& then)
+{
     // Free the old copy first: a million records should not be held twice.
+    aboutToChange();
     m_db = sqlite::Database();
     m_store.clear();
-    for (auto& order : m_orders)
-        order.reset();
+    m_orders = {};
     m_judge.reset();
     m_accepted.clear();
-
-    sqlite::Database db(m_fileName, sqlite::Database::Mode::ReadWrite);
-    db.setBusyObserver(m_busyObserver);
-    TableSchema::verify(db);
-    // Noted before reading: a change committed meanwhile shows at the next look.
-    m_fileIdentity = identityOf(m_fileName);
-    m_dataVersion = db.dataVersion();
-    m_store.load(db);
-    m_db = std::move(db);
-    m_forceReload = false;
-}
-
-void Table::reloadKeepingCurrent()
-{
-    // Another program changed the file: read it again and find the current record by its number.
-    std::optional<qint64> currentNo;
-    if (m_current >= 0)
-        currentNo = m_store.no(m_view[m_current]);
-    const int oldRow = m_current;
-    try {
-        ensureLoaded();
-    } catch (...) {
-        // Still wanted open: the next command reads the file again.
-        m_active = false;
-        m_view.clear();
-        m_current = -1;
+    m_view.clear();
+    m_view.shrink_to_fit();
+    m_current = -1;
+    if (m_active)
         notifyReset();
+
+    struct Loaded
+    {
+        sqlite::Database db;
+        TableFile::Stamp stamp;
+        qint64 dataVersion = 0;
+        RecordStore store;
+        Orders orders;
+        bool fromCache = false;
+    };
+    auto loaded = std::make_shared<Loaded>();
+    const QString path = m_fileName;
+    auto work = [loaded, path] {
+        loaded->db = sqlite::Database(path, sqlite::Database::Mode::ReadWrite);
+        TableSchema::verify(loaded->db);
+        const TableFile::ReadLock lock(loaded->db);
+        // Noted before reading: a change committed meanwhile shows at the next look.
+        loaded->stamp = TableFile::readStamp(loaded->db, path);
+        loaded->dataVersion = loaded->db.dataVersion();
+        TableCache::Orders cached;
+        loaded->fromCache = TableCache::read(path, loaded->stamp, loaded->store, cached);
+        if (loaded->fromCache)
+            loaded->orders = std::move(cached);
+        else
+            TableFile::loadAll(loaded->db, path, loaded->stamp, loaded->store);
+    };
+    auto done = [this, loaded, then] {
+        m_db = std::move(loaded->db);
+        m_db.setBusyObserver(m_busyObserver);
+        m_stamp = loaded->stamp;
+        m_dataVersion = loaded->dataVersion;
+        m_store = std::move(loaded->store);
+        m_store.reserveMore(RoomForAdditions);
+        m_orders = std::move(loaded->orders);
+        for (auto& built : m_orders) {
+            if (built)
+                built->reserve(built->size() + RoomForAdditions);
+        }
+        m_forceReload = false;
+        m_cacheCurrent = loaded->fromCache;
+        if (!m_cacheCurrent)
+            emit cacheOutOfDate();
+        then();
+    };
+    if (m_background) {
+        runJob(std::move(work), std::move(done));
+        return;
+    }
+    try {
+        work();
+    } catch (...) {
+        if (m_active)
+            closeAfterFailure();
         throw;
     }
-    rebuildView();
-    m_current = -1;
-    if (currentNo) {
-        const auto& byNo = order(Field::No);
-        const auto it = std::lower_bound(byNo.begin(), byNo.end(), *currentNo,
-                                         [&](Slot s, qint64 no) { return m_store.no(s) < no; });
-        if (it != byNo.end() && m_store.no(*it) == *currentNo)
-            m_current = rowOf(*it);
-    }
-    if (m_current < 0 && !m_view.empty())
-        m_current = std::clamp(oldRow, 0, static_cast<int>(m_view.size()) - 1);
+    done();
 }
+
+void Table::readChanges(const std::function<void()>& then)
+{
+    struct Read
+    {
+        TableFile::Changes changes;
+        Orders merged; // the text orders with the changes placed, when there are few
+    };
+    auto read = std::make_shared<Read>();
+    const std::vector<Slot>& byNumber = order(Field::No);
+    const qint64 version = m_db.dataVersion();
+    auto work = [this, read, &byNumber] {
+        read->changes = TableFile::scan(m_fileName, m_store, byNumber, changeLimit(m_store.liveCount()));
+        const std::vector<TableFile::Change>& list = read->changes.list;
+        if (read->changes.tooMany || list.size() > MergeMaximum)
+            return;
+        // The slots the store will give the added records, in the order they are added.
+        std::vector<Slot> slotOf;
+        Slot next = m_store.slotCount();
+        for (const TableFile::Change& change : list)
+            slotOf.push_back(change.slot ? *change.slot : next++);
+        std::vector<bool> moved(next, false);
+        for (const TableFile::Change& change : list) {
+            if (change.slot)
+                moved[*change.slot] = true;
+        }
+        for (int position = Field::Name; position < Field::NamedCount; ++position) {
+            if (!m_orders[position])
+                continue;
+            const std::vector<Slot>& old = *m_orders[position];
+            struct Placed
+            {
+                std::string key;
+                qint64 no;
+                Slot slot;
+            };
+            std::vector<Placed> placed;
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                if (list[i].deleted)
+                    continue;
+                const auto& text = list[i].texts[static_cast<size_t>(position - 1)];
+                placed.push_back({text ? Collation::key(*text) : std::string(), list[i].no, slotOf[i]});
+            }
+            std::sort(placed.begin(), placed.end(),
+                      [](const Placed& a, const Placed& b) { return a.key != b.key ? a.key < b.key : a.no < b.no; });
+            std::vector<Slot> merged;
+            merged.reserve(old.size() + placed.size() + RoomForAdditions);
+            auto from = old.begin();
+            for (const Placed& p : placed) {
+                const auto at = std::lower_bound(from, old.end(), p, [&](Slot a, const Placed& b) {
+                    return OrderSort::compare(m_store, position, a, b.key, b.no) < 0;
+                });
+                std::copy_if(from, at, std::back_inserter(merged), [&](Slot s) { return !moved[s]; });
+                merged.push_back(p.slot);
+                from = at;
+            }
+            std::copy_if(from, old.end(), std::back_inserter(merged), [&](Slot s) { return !moved[s]; });
+            read->merged[position] = std::move(merged);
+        }
+    };
+    auto done = [this, read, version, then] {
+        if (read->changes.tooMany) {
+            readAgain(then);
+            return;
+        }
+        m_dataVersion = version;
+        if (read->changes.stamp != m_stamp || !read->changes.list.empty())
+            aboutToChange();
+        m_stamp = read->changes.stamp;
+        if (read->changes.list.empty()) {
+            then();
+            return;
+        }
+        std::vector<Slot> touched;
+        for (const TableFile::Change& change : read->changes.list) {
+            RecordStore::ExactTexts texts;
+            for (int i = 0; i < Field::TextCount; ++i) {
+                if (change.texts[static_cast<size_t>(i)])
+                    texts[static_cast<size_t>(i)] = *change.texts[static_cast<size_t>(i)];
+            }
+            if (change.deleted) {
+                m_store.remove(*change.slot);
+                touched.push_back(*change.slot);
+            } else if (change.slot) {
+                m_store.setExact(*change.slot, texts);
+                touched.push_back(*change.slot);
+            } else {
+                touched.push_back(m_store.addExact(change.no, texts));
+            }
+        }
+        m_orders[Field::No].reset();
+        for (int position = Field::Name; position < Field::NamedCount; ++position) {
+            if (read->merged[position])
+                m_orders[position] = std::move(read->merged[position]);
+            else
+                m_orders[position].reset();
+        }
+        for (const Slot slot : touched)
+            judge(slot);
+        then();
+    };
+    runJob(std::move(work), std::move(done));
+}
+
+const std::vector<Table::Slot>& Table::order(int position)
+{
+    if (!m_orders[position]) {
+        if (position == Field::No) {
+            installOrder(position, OrderSort::byNumber(m_store));
+        } else {
+            std::vector<Slot> sorted = order(Field::No);
+            OrderSort::sortByText(sorted, m_store, position);
+            installOrder(position, std::move(sorted));
+        }
+    }
+    return *m_orders[position];
+}
+
+void Table::installOrder(int position, std::vector<Slot> order)
+{
+    if (position != Field::No)
+        aboutToChange(); // a new order belongs in the cache
+    order.reserve(order.size() + RoomForAdditions);
+    m_orders[position] = std::move(order);
+    releaseFreeMemory();
+}
+
+void Table::withOrder(int position, const std::function<void()>& then)
+{
+    if (position == Field::No || m_orders[position]) {
+        order(position);
+        then();
+        return;
+    }
+    auto sorted = std::make_shared<std::vector<Slot>>(order(Field::No));
+    runJob([this, sorted, position] { OrderSort::sortByText(*sorted, m_store, position); },
+           [this, sorted, position, then] {
+               installOrder(position, std::move(*sorted));
+               then();
+           });
+}
+
+// Opening, closing and the view.
 
 void Table::open()
 {
     if (m_active)
         return;
+    finishBackgroundWork();
     m_wantOpen = true;
-    ensureLoaded();
-    m_active = true;
-    rebuildView();
-    m_current = m_view.empty() ? -1 : 0;
-    notifyReset();
+    catchUp([this] {
+        withOrder(positionOfIndex(), [this] {
+            m_active = true;
+            rebuildView();
+            m_current = m_view.empty() ? -1 : 0;
+            notifyReset();
+        });
+    });
 }
 
 void Table::close()
 {
+    finishBackgroundWork();
     m_wantOpen = false;
     if (!m_active)
         return;
@@ -182,22 +484,6 @@ int Table::positionOfIndex() const
     return TableSchema::indexPosition(m_indexName);
 }
 
-const std::vector<Table::Slot>& Table::order(int position)
-{
-    auto& built = m_orders[position];
-    if (!built) {
-        if (position == Field::No) {
-            built = OrderSort::byNumber(m_store);
-        } else {
-            std::vector<Slot> sorted = order(Field::No);
-            OrderSort::sortByText(sorted, m_store, position);
-            built = std::move(sorted);
-            releaseFreeMemory();
-        }
-    }
-    return *built;
-}
-
 std::shared_ptr<const RecordFilter> Table::passRule() const
 {
     return m_rule ? m_rule() : nullptr;
@@ -221,6 +507,26 @@ void Table::rebuildView()
             m_view.push_back(s);
     }
     m_view.shrink_to_fit();
+}
+
+std::optional<Table::Slot> Table::currentSlot() const
+{
+    return m_current >= 0 && m_current < static_cast<int>(m_view.size()) ? std::optional<Slot>(m_view[m_current])
+                                                                         : std::nullopt;
+}
+
+void Table::rebuildViewKeeping(std::optional<Slot> current, int oldRow)
+{
+    rebuildView();
+    m_current = -1;
+    if (current && *current < m_store.slotCount() && m_store.isLive(*current)) {
+        m_current = rowOf(*current);
+        // A record that no longer passes the filter leaves its place to the next one.
+        if (m_current < 0)
+            m_current = rowAtOrAfter(*current);
+    }
+    if (m_current < 0 && !m_view.empty())
+        m_current = std::clamp(oldRow, 0, static_cast<int>(m_view.size()) - 1);
 }
 
 void Table::judgeAll()
@@ -299,6 +605,7 @@ void Table::setIndexName(const QString& name)
 {
     if (TableSchema::indexPosition(name) < 0)
         throw EngineError(QStringLiteral("Index not found: %1").arg(name));
+    finishBackgroundWork();
     if (!m_active) {
         m_indexName = name;
         if (m_wantOpen)
@@ -308,17 +615,21 @@ void Table::setIndexName(const QString& name)
     if (name == m_indexName)
         return;
     commitEdit();
-    const std::optional<Slot> current = m_current >= 0 ? std::optional<Slot>(m_view[m_current]) : std::nullopt;
     m_indexName = name;
-    rebuildView();
-    m_current = current ? rowOf(*current) : -1;
-    if (m_current < 0 && !m_view.empty())
-        m_current = 0;
-    notifyReset();
+    withOrder(positionOfIndex(), [this] {
+        // Read when the order is there: meanwhile the user may have moved in the grid.
+        const std::optional<Slot> current = currentSlot();
+        rebuildView();
+        m_current = current ? rowOf(*current) : -1;
+        if (m_current < 0 && !m_view.empty())
+            m_current = 0;
+        notifyReset();
+    });
 }
 
 void Table::setFiltered(bool on)
 {
+    finishBackgroundWork();
     if (!m_active) {
         m_filtered = on;
         if (m_wantOpen)
@@ -327,12 +638,13 @@ void Table::setFiltered(bool on)
     }
     commitEdit();
     m_filtered = on;
-    if (changedByOthers())
-        reloadKeepingCurrent();
-    else
-        rebuildView();
-    m_current = m_view.empty() ? -1 : 0;
-    notifyReset();
+    catchUp([this] {
+        withOrder(positionOfIndex(), [this] {
+            rebuildView();
+            m_current = m_view.empty() ? -1 : 0;
+            notifyReset();
+        });
+    });
 }
 
 void Table::first()
@@ -353,7 +665,9 @@ void Table::moveTo(int row)
 {
     if (!m_active || row < 0 || row >= static_cast<int>(m_view.size()) || row == m_current)
         return;
-    commitEdit();
+    // While busy nothing is being edited; the grid may still move.
+    if (!busy())
+        commitEdit();
     setCurrent(row);
 }
 
@@ -400,10 +714,11 @@ bool Table::locate(const QString& fieldName, const QByteArray& utf8Value)
     };
 
     int found = -1;
-    if (position != Field::No) {
+    if (position != Field::No && m_orders[position]) {
         // Exact matches are among the records whose collation key equals the value's: a
-        // short run in that field's order, found by binary search.
-        const std::vector<Slot>& ord = order(position);
+        // short run in that field's order, found by binary search. Without the order, the
+        // scan below finds it as soon, rather than building the order here.
+        const std::vector<Slot>& ord = *m_orders[position];
         const std::string key = Collation::key(wanted);
         auto it = std::lower_bound(ord.begin(), ord.end(), key, [&](Slot a, const std::string& k) {
             return OrderSort::compare(m_store, position, a, k, std::numeric_limits<qint64>::min()) < 0;
@@ -453,6 +768,76 @@ void Table::setField(int position, const QString& text)
         throw EngineError(QStringLiteral("Field index out of range: %1").arg(position));
     m_pending[position - 1] = text.toUtf8();
 }
+
+// The cache.
+
+bool Table::saveCache()
+{
+    finishBackgroundWork();
+    cancelCacheWrite();
+    if (!m_db.isOpen() || changedByOthers())
+        return false;
+    TableFile::Stamp stamp;
+    {
+        const TableFile::ReadLock lock(m_db);
+        if (m_db.dataVersion() != m_dataVersion)
+            return false;
+        stamp = TableFile::readStamp(m_db, m_fileName);
+    }
+    const std::atomic<bool> never{false};
+    m_cacheCurrent = TableCache::write(m_fileName, stamp, m_store, m_orders, never);
+    return m_cacheCurrent;
+}
+
+void Table::saveCacheInBackground()
+{
+    if (busy() || m_cacheCurrent || m_cacheWriter.joinable() || !m_db.isOpen())
+        return;
+    TableFile::Stamp stamp;
+    try {
+        if (changedByOthers())
+            return;
+        // Taken under a read lock, so the stamp is of the very state the records show.
+        const TableFile::ReadLock lock(m_db);
+        if (m_db.dataVersion() != m_dataVersion)
+            return;
+        stamp = TableFile::readStamp(m_db, m_fileName);
+    } catch (const AppError&) {
+        return; // locked or unreadable: the next chance will do
+    }
+    m_cancelCacheWrite = false;
+    m_cacheWriter = std::thread([this, stamp] {
+        const bool written = TableCache::write(m_fileName, stamp, m_store, m_orders, m_cancelCacheWrite);
+        QMetaObject::invokeMethod(
+            this,
+            [this, written] {
+                // A change since then has joined the writer already and marked the cache old.
+                if (m_cacheWriter.joinable()) {
+                    m_cacheWriter.join();
+                    m_cacheCurrent = written;
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void Table::cancelCacheWrite()
+{
+    if (!m_cacheWriter.joinable())
+        return;
+    m_cancelCacheWrite = true;
+    m_cacheWriter.join();
+    m_cancelCacheWrite = false;
+}
+
+void Table::aboutToChange()
+{
+    cancelCacheWrite();
+    m_cacheCurrent = false;
+    emit cacheOutOfDate();
+}
+
+// Writing records.
 
 namespace {
 
@@ -531,6 +916,7 @@ void Table::commitEdit()
         }
     });
 
+    aboutToChange();
     removeFromOrders(slot);
     m_store.replaceTexts(slot, changed);
     insertIntoOrders(slot);
@@ -551,7 +937,6 @@ void Table::writeOverSeen(Slot slot, const QByteArray& sql, int firstSeenParamet
         if (written)
             transaction.commit();
     }
-    // Outside the transaction: refusing reads the file again on a new connection.
     if (!written)
         refuseStale(slot, action);
 }
@@ -561,12 +946,24 @@ void Table::refuseStale(Slot slot, const QString& action)
     const auto name = m_store.text(slot, Field::Name);
     const QString shown = name ? QString::fromUtf8(name->data(), static_cast<qsizetype>(name->size()))
                                : QStringLiteral("No %1").arg(m_store.no(slot));
-    m_forceReload = true;
-    reloadKeepingCurrent();
-    notifyReset();
-    throw StaleRecordError(QStringLiteral("The newspaper \"%1\" was changed or deleted by another program, so it was "
-                                          "not %2. The list now shows the directory as it is")
-                               .arg(shown, action));
+    const StaleRecordError refusal(QStringLiteral("The newspaper \"%1\" was changed or deleted by another program, "
+                                                  "so it was not %2. The list now shows the directory as it is")
+                                       .arg(shown, action));
+    // The record differs from the file, so the file is read again even if its counter
+    // says nothing changed.
+    const std::optional<Slot> current = currentSlot();
+    const int oldRow = m_current;
+    auto show = [this, current, oldRow] {
+        withOrder(positionOfIndex(), [this, current, oldRow] {
+            rebuildViewKeeping(current, oldRow);
+            notifyReset();
+        });
+    };
+    if (m_db.isOpen() && sameFile(m_fileName, m_stamp))
+        readChanges(show);
+    else
+        readAgain(show);
+    throw refusal;
 }
 
 void Table::insertIntoOrders(Slot slot)
@@ -605,8 +1002,10 @@ void Table::judge(Slot slot)
 {
     if (!m_judge)
         return;
-    if (m_accepted.size() < m_store.slotCount())
+    if (m_accepted.size() < m_store.slotCount()) {
+        m_accepted.reserve(m_store.slotCount() + RoomForAdditions);
         m_accepted.resize(m_store.slotCount(), 0);
+    }
     m_accepted[slot] = m_store.isLive(slot) && m_judge->accept(m_store, slot);
 }
 
@@ -614,21 +1013,30 @@ void Table::refresh()
 {
     checkActive();
     commitEdit();
+    const std::optional<Slot> current = currentSlot();
+    const int oldRow = m_current;
     if (changedByOthers()) {
-        reloadKeepingCurrent();
-    } else {
-        const std::optional<Slot> current = m_current >= 0 ? std::optional<Slot>(m_view[m_current]) : std::nullopt;
-        rebuildView();
-        m_current = -1;
-        if (current) {
-            m_current = rowOf(*current);
-            // A record that no longer passes the filter leaves its place to the next one.
-            if (m_current < 0)
-                m_current = rowAtOrAfter(*current);
-        }
-        if (m_current < 0 && !m_view.empty())
-            m_current = 0;
+        // Slots do not survive reading the whole file again; numbers do.
+        const std::optional<qint64> currentNo =
+            current ? std::optional<qint64>(m_store.no(*current)) : std::optional<qint64>();
+        catchUp([this, current, currentNo, oldRow] {
+            withOrder(positionOfIndex(), [this, current, currentNo, oldRow] {
+                std::optional<Slot> kept = current;
+                if (currentNo && (!kept || *kept >= m_store.slotCount() || m_store.no(*kept) != *currentNo)) {
+                    const std::vector<Slot>& byNo = order(Field::No);
+                    const auto it = std::lower_bound(byNo.begin(), byNo.end(), *currentNo,
+                                                     [&](Slot s, qint64 no) { return m_store.no(s) < no; });
+                    kept = it != byNo.end() && m_store.no(*it) == *currentNo ? std::optional<Slot>(*it) : std::nullopt;
+                }
+                rebuildViewKeeping(kept, oldRow);
+                notifyReset();
+            });
+        });
+        return;
     }
+    rebuildViewKeeping(current, oldRow);
+    if (m_current < 0 && !m_view.empty())
+        m_current = 0;
     notifyReset();
 }
 
@@ -657,6 +1065,7 @@ void Table::appendRecord(const RecordTexts& texts, qint32& lastNo)
         transaction.commit();
     }
 
+    aboutToChange();
     const Slot slot = m_store.add(no, utf8);
     insertIntoOrders(slot);
     judge(slot);
@@ -673,6 +1082,7 @@ void Table::deleteRecord()
     writeOverSeen(slot, "DELETE FROM newspapers WHERE " + seenClause(1), 1, QStringLiteral("deleted"),
                   [](sqlite::Statement&) {});
 
+    aboutToChange();
     removeFromOrders(slot);
     m_store.remove(slot);
     if (slot < m_accepted.size())

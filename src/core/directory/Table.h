@@ -4,22 +4,32 @@
 #include "directory/RecordFilter.h"
 #include "directory/RecordStore.h"
 #include "directory/Sqlite.h"
+#include "directory/TableFile.h"
 
 #include <QObject>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 // The directory table as the program sees it: a cursor over the records of the file,
 // in the order of the active index, through the record filter when it is switched on.
 //
-// The whole file is read into memory when it is opened, so searching and ordering a
-// million records stays interactive; every change is written to the file at once.
-// The rows the grid shows change only when the table re-reads itself: on open, on a
-// filter or index switch, on refresh and on delete.
+// The whole file is read into memory when it is opened (or mapped from the cache beside
+// it, see TableCache), so searching and ordering a million records stays interactive;
+// every change is written to the file at once. The rows the grid shows change only
+// when the table re-reads itself: on open, on a filter or index switch, on refresh and
+// on delete. A re-read after another program wrote reads only what that program changed.
+//
+// With background work on, the long parts (reading the file after another program
+// wrote it, building an order the first time) run on a thread of their own: the call
+// returns at once, busy() is true until the work is done, and the operation then
+// completes as it would have; meanwhile the grid keeps showing the rows as they were.
+// Any other call made while busy first waits for the work to end.
 class Table : public QObject
 {
     Q_OBJECT
@@ -42,6 +52,11 @@ public:
 
     // Told when a call starts and stops waiting for another program's lock.
     void setBusyObserver(sqlite::Database::BusyObserver observer);
+
+    void setBackgroundWork(bool on);
+    bool busy() const { return m_job != nullptr; }
+    // Waits for background work to end and completes it.
+    void finishBackgroundWork();
 
     // "" is the primary order (by No); otherwise Name1, Country1, State1, City1, Category1, URL1.
     void setIndexName(const QString& name);
@@ -90,19 +105,45 @@ public:
     // For the grid: the text of a field of the record on a row, empty for a blank.
     QString displayText(int row, int position) const;
 
+    // Writes the cache beside the table when what is held differs from it. saveCache
+    // returns once written; the other writes on a thread of its own, and gives up as
+    // soon as the records change.
+    bool saveCache();
+    void saveCacheInBackground();
+    // Whether the cache file holds what is loaded.
+    bool cacheIsCurrent() const { return m_cacheCurrent; }
+
 signals:
     // The rows changed as a whole; the current row follows with currentRowChanged.
     void rowsReset();
     void currentRowChanged(int row);
+    void busyChanged(bool busy);
+    // Background work failed; its message is for the general error report.
+    void backgroundFailed(const QString& message);
+    // What is held no longer matches the cache file.
+    void cacheOutOfDate();
 
 private:
+    struct Job;
+    using Orders = std::array<std::optional<std::vector<Slot>>, Field::NamedCount>;
+
     void checkActive();
-    void ensureLoaded();
-    void reloadKeepingCurrent();
     bool changedByOthers();
+    void loadNow();
+    void catchUp(const std::function<void()>& then);
+    void readAgain(const std::function<void()>& then);
+    void readChanges(const std::function<void()>& then);
+    void withOrder(int position, const std::function<void()>& then);
+    void runJob(std::function<void()> work, std::function<void()> done);
+    void completeJob();
+    void failed(const QString& message);
+    void closeAfterFailure();
     const std::vector<Slot>& order(int position);
+    void installOrder(int position, std::vector<Slot> order);
     std::shared_ptr<const RecordFilter> passRule() const;
     void rebuildView();
+    void rebuildViewKeeping(std::optional<Slot> current, int oldRow);
+    std::optional<Slot> currentSlot() const;
     void judgeAll();
     int rowOf(Slot slot) const;
     int rowAtOrAfter(Slot slot) const;
@@ -118,11 +159,14 @@ private:
     void judge(Slot slot);
     void setCurrent(int row);
     void notifyReset();
+    // Before anything held changes: stops a cache write that reads it.
+    void aboutToChange();
+    void cancelCacheWrite();
 
     QString m_fileName;
     sqlite::Database m_db;
     qint64 m_dataVersion = 0;
-    quint64 m_fileIdentity = 0;
+    TableFile::Stamp m_stamp;
     RecordStore m_store;
 
     bool m_active = false;
@@ -134,7 +178,7 @@ private:
     FilterRule m_rule;
 
     // Orders built so far, by field position (0: by No). Kept up to date on every change.
-    std::array<std::optional<std::vector<Slot>>, Field::NamedCount> m_orders;
+    Orders m_orders;
     // The verdicts of m_judge for every slot, kept up to date on every change.
     std::shared_ptr<const RecordFilter> m_judge;
     std::vector<unsigned char> m_accepted;
@@ -148,4 +192,11 @@ private:
 
     int m_disabled = 0;
     bool m_missedReset = false;
+
+    bool m_background = false;
+    std::unique_ptr<Job> m_job;
+
+    bool m_cacheCurrent = false;
+    std::thread m_cacheWriter;
+    std::atomic<bool> m_cancelCacheWrite{false};
 };

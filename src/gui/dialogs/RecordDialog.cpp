@@ -109,8 +109,10 @@ TForm2::TForm2(TForm1& owner)
                            static_cast<QWidget*>(ComboBox2->lineEdit())})
         field->installEventFilter(this);
 
-    connect(BitBtn1, &QPushButton::clicked, this,
-            [this] { ErrorReport::guard(Form1.platform(), this, [this] { BitBtn1Click(); }); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] {
+        if (!Form1.Table1->busy())
+            ErrorReport::guard(Form1.platform(), this, [this] { BitBtn1Click(); });
+    });
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 }
 

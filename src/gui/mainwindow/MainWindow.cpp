@@ -23,11 +23,14 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
 
 constexpr int ClientWidth = 688;
+// How long the records stay unchanged before the cache is written again.
+constexpr int CacheDelayMs = 1500;
 constexpr int ClientHeight = 475;
 
 // Colours stored as 0x00BBGGRR.
@@ -169,6 +172,27 @@ TForm1::TForm1(const Platform& platform, QWidget* parent)
     ExePath = exePath;
 
     ErrorReport::guard(m_platform, this, [this] { FormCreate(); });
+
+    // From here on, reading the file after another program wrote it and building an
+    // order run off the window's thread: the pointer shows the wait, and commands wait
+    // for the table (see run()).
+    Table1->setBackgroundWork(true);
+    connect(Table1, &Table::busyChanged, this, [](bool busy) {
+        if (busy)
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QGuiApplication::restoreOverrideCursor();
+    });
+    connect(Table1, &Table::backgroundFailed, this,
+            [this](const QString& message) { ErrorReport::show(m_platform, this, message); });
+    // The cache beside the table is written once the records have been still a moment.
+    m_cacheTimer = new QTimer(this);
+    m_cacheTimer->setSingleShot(true);
+    m_cacheTimer->setInterval(CacheDelayMs);
+    connect(m_cacheTimer, &QTimer::timeout, Table1, &Table::saveCacheInBackground);
+    connect(Table1, &Table::cacheOutOfDate, m_cacheTimer, qOverload<>(&QTimer::start));
+    if (!Table1->cacheIsCurrent())
+        m_cacheTimer->start();
 }
 
 TForm1::~TForm1() = default;
@@ -278,6 +302,8 @@ void TForm1::buildGrid(QWidget* client)
     DBGrid1->setDataSource(DataSource1);
     connect(DBGrid1, &DBGrid::gridDoubleClicked, this, [this] { run(QStringLiteral("DBGrid1DblClick")); });
     connect(DBGrid1, &DBGrid::titleClicked, this, [this](const GridColumn& column) {
+        if (Table1->busy())
+            return;
         emit commandRun(QStringLiteral("DBGrid1TitleClick"));
         ErrorReport::guard(m_platform, this, [&] { DBGrid1TitleClick(column); });
     });
@@ -387,7 +413,8 @@ QAction* TForm1::menuItem(const QString& name) const
 void TForm1::run(const QString& handler)
 {
     const Handler member = handlers().value(handler, nullptr);
-    if (!member)
+    // While the table is busy with background work, commands are not taken.
+    if (!member || Table1->busy())
         return;
     emit commandRun(handler);
     ErrorReport::guard(m_platform, this, [&] { (this->*member)(); });

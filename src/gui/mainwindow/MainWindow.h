@@ -16,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QTimer;
 class QToolButton;
 class Table;
 
@@ -142,4 +143,5 @@ private:
 
     const Platform& m_platform;
     bool m_centred = false;
+    QTimer* m_cacheTimer = nullptr;
 };
