@@ -248,6 +248,12 @@ void TForm1::buildControls(QWidget* client)
     connect(search, &QShortcut::activated, this, [this] { run(QStringLiteral("BitBtn5Click")); });
     auto* showAll = new QShortcut(QKeySequence(Qt::Key_F4), this);
     connect(showAll, &QShortcut::activated, this, [this] { run(QStringLiteral("BitBtn4Click")); });
+    // Ctrl+F: straight to the first criterion, ready to be typed over.
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    connect(find, &QShortcut::activated, this, [this] {
+        Edit1->setFocus(Qt::ShortcutFocusReason);
+        Edit1->selectAll();
+    });
     // Enter in a list box is its Go button.
     ComboBox3->installEventFilter(this);
     ComboBox4->installEventFilter(this);
@@ -277,6 +283,9 @@ void TForm1::buildGrid(QWidget* client)
     DBGrid1->setGeometry(0, 201, 688, 274);
     DBGrid1->setDataSource(DataSource1);
     connect(DBGrid1, &DBGrid::gridDoubleClicked, this, [this] { run(QStringLiteral("DBGrid1DblClick")); });
+    // The keyboard's way to the grid's two most used commands.
+    connect(DBGrid1, &DBGrid::enterPressed, this, [this] { run(QStringLiteral("BitBtn2Click")); });
+    connect(DBGrid1, &DBGrid::deletePressed, this, [this] { run(QStringLiteral("BitBtn3Click")); });
     connect(DBGrid1, &DBGrid::titleClicked, this, [this](const GridColumn& column) {
         emit commandRun(QStringLiteral("DBGrid1TitleClick"));
         ErrorReport::guard(m_platform, this, [&] { DBGrid1TitleClick(column); });
