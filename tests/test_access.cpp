@@ -1,4 +1,4 @@
-// Both windows as a keyboard user meets them.
+// Both windows as a keyboard user and a dark theme meet them.
 
 #include "TestSupport.h"
 
@@ -10,17 +10,46 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTextLayout>
 #include <QtTest>
 
 namespace {
 
-// Papers under their own names, after the starter directory's romanised ones.
+// East Asian papers under their own names, after the starter directory's romanised ones.
 const std::vector<Row> NativeNames = {
     {1001, QStringLiteral("朝日新聞"), "https://www.asahi.com/", "Japan", "Tokyo", "Tokyo", "Politics"},
     {1002, QStringLiteral("人民日报"), "https://www.people.com.cn/", "China", "Beijing", "Beijing", "Politics"},
     {1003, QStringLiteral("조선일보"), "https://www.chosun.com/", "South Korea", "Seoul", "Seoul", "Business"},
     {1004, QStringLiteral("聯合報"), "https://udn.com/", "Taiwan", "Taipei", "Taipei", "Business"},
 };
+
+// WCAG 2 relative luminance and contrast ratio.
+double luminance(const QColor& colour)
+{
+    auto channel = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPalette darkPalette()
+{
+    QPalette dark;
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        dark.setColor(group, QPalette::Window, QColor(0x30, 0x30, 0x30));
+        dark.setColor(group, QPalette::Base, QColor(0x20, 0x20, 0x20));
+        dark.setColor(group, QPalette::Button, QColor(0x30, 0x30, 0x30));
+        dark.setColor(group, QPalette::Highlight, QColor(0x2a, 0x82, 0xda));
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::HighlightedText})
+            dark.setColor(group, role, Qt::white);
+    }
+    return dark;
+}
 
 } // namespace
 
@@ -32,6 +61,7 @@ private slots:
     void init();
     void cleanup();
     void keyboardReachesEveryControlAndCommand();
+    void columnsReadInADarkTheme();
 
 private:
     void openWindow();
@@ -107,6 +137,51 @@ void TestAccess::keyboardReachesEveryControlAndCommand()
     QVERIFY(!dialog.isVisible());
     QCOMPARE(form->LastNo, lastNo + 1);
     QCOMPARE(form->Table1->recordCount(), records + 1);
+}
+
+void TestAccess::columnsReadInADarkTheme()
+{
+    const QPalette light = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(light); });
+    QApplication::setPalette(darkPalette());
+    openWindow();
+    form->Table1->last(); // the native names sort last
+    DBGrid& grid = *form->DBGrid1;
+    const int row = form->Table1->currentRow() - 2; // drawn in its column colours, not selected
+    const QImage image = grid.grab().toImage();
+    const qreal ratio = image.devicePixelRatio();
+    for (int column = 0; column < 6; ++column) {
+        const QModelIndex cell = form->DataSource1->index(row, column);
+        const QVariant foreground = cell.data(Qt::ForegroundRole);
+        const QVariant background = cell.data(Qt::BackgroundRole);
+        const QColor text = foreground.isValid() ? foreground.value<QColor>() : grid.palette().color(QPalette::Text);
+        const QColor base = background.isValid() ? background.value<QColor>() : grid.palette().color(QPalette::Base);
+        QVERIFY2(contrast(text, base) >= 4.5, qPrintable(QString::number(column)));
+
+        // As drawn: the cell's darkest pixel, its text, stands out from its background.
+        const QRect area = grid.visualRect(cell).translated(grid.viewport()->pos()).adjusted(1, 1, -1, -1);
+        QColor darkest = base;
+        for (int y = qRound(area.top() * ratio); y < qRound(area.bottom() * ratio); ++y) {
+            for (int x = qRound(area.left() * ratio); x < qRound(area.right() * ratio); ++x) {
+                if (luminance(image.pixelColor(x, y)) < luminance(darkest))
+                    darkest = image.pixelColor(x, y);
+            }
+        }
+        QCOMPARE(image.pixelColor(qRound(area.left() * ratio), qRound(area.top() * ratio)), base);
+        QVERIFY2(contrast(darkest, base) >= 4.5, qPrintable(QString::number(column)));
+    }
+
+    // Every glyph of the native names has a face, whatever face the window asks for.
+    for (const Row& paper : NativeNames) {
+        QTextLayout layout(paper.name, grid.font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+            for (quint32 glyph : run.glyphIndexes())
+                QVERIFY2(glyph != 0, qPrintable(paper.name + QLatin1String(" in ") + run.rawFont().familyName()));
+        }
+    }
 }
 
 QTEST_MAIN(TestAccess)

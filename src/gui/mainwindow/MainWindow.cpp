@@ -38,6 +38,9 @@ QColor fromBgr(quint32 bgr)
 const QColor PaleBlueGrey = fromBgr(15723495);
 const QColor PaleCream = fromBgr(15138815);
 const QColor Navy = fromBgr(0x800000);
+// Window text as the light desktop draws it. The backgrounds are fixed, so the text
+// is too: a dark theme's light window text would vanish on them.
+const QColor WindowText = fromBgr(0x000000);
 
 const char* const HandlerProperty = "handler";
 
@@ -113,7 +116,9 @@ QToolButton* pictureButton(QWidget* parent, const char* name, const QString& tex
 QFont TForm1::windowFont()
 {
     // The controls are placed for a narrow 8-point sans-serif; where the designed face is
-    // missing, the closest narrow faces stand in before the desktop's default.
+    // missing, the closest narrow faces stand in before the desktop's default. None of
+    // them has Chinese, Japanese or Korean: Qt takes those characters from the
+    // desktop's fallback faces (Noto Sans CJK on Debian).
     static const bool substituted = [] {
         QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                    {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
@@ -271,11 +276,11 @@ void TForm1::buildControls(QWidget* client)
 void TForm1::buildGrid(QWidget* client)
 {
     DataSource1->setColumns({
-        {QStringLiteral("Name"), QStringLiteral("Newspaper Name"), 150, PaleBlueGrey, QColor()},
+        {QStringLiteral("Name"), QStringLiteral("Newspaper Name"), 150, PaleBlueGrey, WindowText},
         {QStringLiteral("Country"), QStringLiteral("Country"), 80, PaleCream, Navy},
-        {QStringLiteral("State"), QStringLiteral("State"), 50, PaleBlueGrey, QColor()},
+        {QStringLiteral("State"), QStringLiteral("State"), 50, PaleBlueGrey, WindowText},
         {QStringLiteral("City"), QStringLiteral("City"), 90, PaleCream, Navy},
-        {QStringLiteral("Category"), QStringLiteral("Category"), 90, PaleBlueGrey, QColor()},
+        {QStringLiteral("Category"), QStringLiteral("Category"), 90, PaleBlueGrey, WindowText},
         {QStringLiteral("Url"), QStringLiteral("Web Address"), 188, PaleCream, Navy},
     });
     DBGrid1 = new DBGrid(client);
