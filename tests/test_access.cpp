@@ -1,4 +1,4 @@
-// Both windows as a keyboard user and a dark theme meet them.
+// Both windows as a keyboard user, a screen reader and a dark theme meet them.
 
 #include "TestSupport.h"
 
@@ -8,7 +8,10 @@
 #include "grid/DBGrid.h"
 #include "mainwindow/MainWindow.h"
 
+#include <QAccessible>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTextLayout>
@@ -51,6 +54,38 @@ QPalette darkPalette()
     return dark;
 }
 
+// What a screen reader announces a part by: the label it is labelled by (how a drop-down
+// is named on this desktop, whose own name is its text), else its name.
+QString spokenName(QAccessibleInterface* node)
+{
+    for (const auto& [label, relation] : node->relations(QAccessible::Label)) {
+        if (qobject_cast<QLabel*>(label->object()))
+            return label->text(QAccessible::Name);
+    }
+    return node->text(QAccessible::Name);
+}
+
+// The spoken names of a window's parts by object name; `unnamed` lists the focusable
+// parts, buttons and menu entries without one.
+void collectNames(QAccessibleInterface* node, QStringList& unnamed, QHash<QString, QString>& names)
+{
+    const QString name = spokenName(node);
+    const QAccessible::Role role = node->role();
+    const bool control = node->state().focusable || role == QAccessible::PushButton || role == QAccessible::MenuItem ||
+                         role == QAccessible::ButtonMenu;
+    const QString id = node->object() ? node->object()->objectName() : QString();
+    if (control && name.isEmpty())
+        unnamed << QStringLiteral("%1 (role %2)").arg(id).arg(role);
+    if (!id.isEmpty())
+        names.insert(id, name);
+    if (role == QAccessible::Table) // its cells are checked on their own
+        return;
+    for (int i = 0; i < node->childCount(); ++i) {
+        if (QAccessibleInterface* child = node->child(i))
+            collectNames(child, unnamed, names);
+    }
+}
+
 } // namespace
 
 class TestAccess : public QObject
@@ -62,6 +97,7 @@ private slots:
     void cleanup();
     void keyboardReachesEveryControlAndCommand();
     void columnsReadInADarkTheme();
+    void everyControlHasAName();
 
 private:
     void openWindow();
@@ -182,6 +218,38 @@ void TestAccess::columnsReadInADarkTheme()
                 QVERIFY2(glyph != 0, qPrintable(paper.name + QLatin1String(" in ") + run.rawFont().familyName()));
         }
     }
+}
+
+void TestAccess::everyControlHasAName()
+{
+    openWindow();
+    QStringList unnamed;
+    QHash<QString, QString> names;
+    collectNames(QAccessible::queryAccessibleInterface(form.get()), unnamed, names);
+    collectNames(QAccessible::queryAccessibleInterface(form->PopupMenu1), unnamed, names);
+    form->AddMode = false;
+    TForm2 dialog(*form);
+    dialog.show();
+    QHash<QString, QString> dialogNames;
+    collectNames(QAccessible::queryAccessibleInterface(&dialog), unnamed, dialogNames);
+    QCOMPARE(unnamed, QStringList());
+
+    QCOMPARE(names.value("Edit1"), QStringLiteral("Name"));
+    QCOMPARE(names.value("ComboBox1"), QStringLiteral("Country"));
+    QCOMPARE(names.value("ComboBox3"), QStringLiteral("My Favorites"));
+    QCOMPARE(names.value("ComboBox4"), QStringLiteral("Visit History"));
+    QCOMPARE(names.value("SpeedButton1"), QStringLiteral("Go to Favorite"));
+    QCOMPARE(names.value("DBGrid1"), QStringLiteral("Newspapers"));
+    QCOMPARE(names.value("Exit1"), QStringLiteral("Exit"));
+    QCOMPARE(dialogNames.value("ComboBox2"), QStringLiteral("Category"));
+    QCOMPARE(dialogNames.value("Edit6"), QStringLiteral("Web"));
+
+    // The grid's cells read out what they show.
+    QAccessibleTableInterface* table = QAccessible::queryAccessibleInterface(form->DBGrid1)->tableInterface();
+    QVERIFY(table);
+    QCOMPARE(table->columnCount(), 6);
+    QCOMPARE(table->cellAt(2, 0)->text(QAccessible::Name), form->Table1->displayText(2, 1));
+    QCOMPARE(table->cellAt(2, 5)->text(QAccessible::Name), form->Table1->displayText(2, 2));
 }
 
 QTEST_MAIN(TestAccess)

@@ -102,6 +102,14 @@ TForm2::TForm2(TForm1& owner)
     // Enter on a focused button presses that button; elsewhere it presses Add/Modify.
     BitBtn2->setAutoDefault(true);
 
+    // Screen readers name each box by its label.
+    Controls::labelFor(Label1, Edit1);
+    Controls::labelFor(Label2, ComboBox1);
+    Controls::labelFor(Label3, Edit3);
+    Controls::labelFor(Label4, Edit4);
+    Controls::labelFor(Label5, ComboBox2);
+    Controls::labelFor(Label6, Edit6);
+
     const QList<QWidget*> chain = {Edit1, ComboBox1, Edit3, Edit4, ComboBox2, Edit6, BitBtn1, BitBtn2};
     for (int i = 0; i + 1 < chain.size(); ++i)
         setTabOrder(chain[i], chain[i + 1]);

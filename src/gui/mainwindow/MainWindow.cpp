@@ -83,13 +83,17 @@ QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w, int h)
     return result;
 }
 
-QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint, const QString& picture, int x, int y)
+// `spoken` names the button for screen readers, which cannot tell two "Go" hints apart
+// by where they stand; the hint becomes its description.
+QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint, const QString& spoken,
+                         const QString& picture, int x, int y)
 {
     auto* result = new QToolButton(parent);
     result->setObjectName(QLatin1String(name));
     result->setGeometry(x, y, 21, 21);
     result->setToolTip(hint);
-    result->setAccessibleName(hint);
+    result->setAccessibleName(spoken);
+    result->setAccessibleDescription(hint);
     result->setIcon(Artwork::icon(picture, QSize(16, 16)));
     result->setIconSize(QSize(16, 16));
     result->setAutoRaise(true);
@@ -201,16 +205,18 @@ void TForm1::buildControls(QWidget* client)
     Label7 = Controls::label(GroupBox2, "Label7", QStringLiteral("My Favorites"), QPoint(16, 32));
     ComboBox3 = Controls::comboBox(GroupBox2, "ComboBox3", QRect(80, 28, 145, 21), false);
     ComboBox3->setModel(new NameListModel(ComboBox3));
-    SpeedButton1 = smallButton(GroupBox2, "SpeedButton1", QStringLiteral("Go"), QStringLiteral("go-favorite"), 228, 28);
-    SpeedButton2 =
-        smallButton(GroupBox2, "SpeedButton2", QStringLiteral("Delete"), QStringLiteral("delete-favorite"), 252, 28);
+    SpeedButton1 = smallButton(GroupBox2, "SpeedButton1", QStringLiteral("Go"), QStringLiteral("Go to Favorite"),
+                               QStringLiteral("go-favorite"), 228, 28);
+    SpeedButton2 = smallButton(GroupBox2, "SpeedButton2", QStringLiteral("Delete"), QStringLiteral("Delete Favorite"),
+                               QStringLiteral("delete-favorite"), 252, 28);
     Label8 = Controls::label(GroupBox2, "Label8", QStringLiteral("Visit History"), QPoint(16, 64));
     ComboBox4 = Controls::comboBox(GroupBox2, "ComboBox4", QRect(80, 60, 145, 21), true);
     ComboBox4->setModel(new NameListModel(ComboBox4));
     ComboBox4->setEditText(QString());
-    SpeedButton3 = smallButton(GroupBox2, "SpeedButton3", QStringLiteral("Go"), QStringLiteral("go-history"), 228, 60);
+    SpeedButton3 = smallButton(GroupBox2, "SpeedButton3", QStringLiteral("Go"),
+                               QStringLiteral("Go to Visited Newspaper"), QStringLiteral("go-history"), 228, 60);
     SpeedButton4 = smallButton(GroupBox2, "SpeedButton4", QStringLiteral("Clear History"),
-                               QStringLiteral("clear-history"), 252, 60);
+                               QStringLiteral("Clear History"), QStringLiteral("clear-history"), 252, 60);
 
     SpeedButton5 = pictureButton(client, "SpeedButton5", QStringLiteral("Read Now"), QStringLiteral("read-now"),
                                  QRect(104, 152, 120, 28), QSize(120, 26));
@@ -238,6 +244,16 @@ void TForm1::buildControls(QWidget* client)
                                  QRect(40, 156, 90, 21), QSize(90, 19));
     SpeedButton7 = pictureButton(GroupBox1, "SpeedButton7", QStringLiteral("Show All"), QStringLiteral("show-all"),
                                  QRect(168, 156, 90, 21), QSize(90, 19));
+
+    // Screen readers name each box by its label.
+    Controls::labelFor(Label1, Edit1);
+    Controls::labelFor(Label2, ComboBox1);
+    Controls::labelFor(Label3, Edit3);
+    Controls::labelFor(Label4, Edit4);
+    Controls::labelFor(Label5, ComboBox2);
+    Controls::labelFor(Label6, Edit6);
+    Controls::labelFor(Label7, ComboBox3);
+    Controls::labelFor(Label8, ComboBox4);
 
     // Enter in a criterion steps to the next one instead of reaching the control.
     for (QWidget* criterion :
@@ -287,6 +303,7 @@ void TForm1::buildGrid(QWidget* client)
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setGeometry(0, 201, 688, 274);
     DBGrid1->setDataSource(DataSource1);
+    DBGrid1->setAccessibleName(QStringLiteral("Newspapers"));
     connect(DBGrid1, &DBGrid::gridDoubleClicked, this, [this] { run(QStringLiteral("DBGrid1DblClick")); });
     // The keyboard's way to the grid's two most used commands.
     connect(DBGrid1, &DBGrid::enterPressed, this, [this] { run(QStringLiteral("BitBtn2Click")); });

@@ -1,9 +1,11 @@
 #include "widgets/Controls.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
 
@@ -30,6 +32,16 @@ QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool edit
     }
     result->setMaxVisibleItems(16);
     return result;
+}
+
+void labelFor(QLabel* label, QWidget* control)
+{
+    label->setBuddy(control);
+    if (auto* combo = qobject_cast<QComboBox*>(control)) {
+        if (combo->lineEdit())
+            combo->lineEdit()->setAccessibleName(label->text());
+        combo->view()->setAccessibleName(label->text());
+    }
 }
 
 bool isEnterKey(const QKeyEvent& key)

@@ -18,6 +18,10 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at)
 // and no new entries.
 QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool editable);
 
+// Makes `label` the label of `control`, which screen readers then name after it; a
+// drop-down's own edit field and list take the same name.
+void labelFor(QLabel* label, QWidget* control);
+
 // The Enter or Return key itself.
 bool isEnterKey(const QKeyEvent& key);
 // A carriage return typed as a character (Ctrl+M) rather than the Enter key.
