@@ -1,4 +1,8 @@
-// Both windows as a keyboard user, a screen reader and a dark theme meet them.
+// Both windows as a keyboard user, a screen reader, a dark theme and a large scale factor
+// meet them. The file runs at scale factor 2 unless another is given: the offscreen
+// screen of 800 x 600 pixels is then 400 x 300, smaller than the main window, as a
+// 1280 x 1024 screen at scale 2 is.
+// KESTROVE_SCREENSHOTS=<folder> saves main-window-dark.png and main-window-scale2.png there.
 
 #include "TestSupport.h"
 
@@ -7,6 +11,7 @@
 #include "directory/Table.h"
 #include "grid/DBGrid.h"
 #include "mainwindow/MainWindow.h"
+#include "widgets/Controls.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -26,6 +31,12 @@ const std::vector<Row> NativeNames = {
     {1003, QStringLiteral("조선일보"), "https://www.chosun.com/", "South Korea", "Seoul", "Seoul", "Business"},
     {1004, QStringLiteral("聯合報"), "https://udn.com/", "Taiwan", "Taipei", "Taipei", "Business"},
 };
+
+void saveScreenshot(QWidget* window, const char* file)
+{
+    if (const QString folder = qEnvironmentVariable("KESTROVE_SCREENSHOTS"); !folder.isEmpty())
+        window->grab().save(folder + QLatin1Char('/') + QLatin1String(file));
+}
 
 // WCAG 2 relative luminance and contrast ratio.
 double luminance(const QColor& colour)
@@ -98,6 +109,7 @@ private slots:
     void keyboardReachesEveryControlAndCommand();
     void columnsReadInADarkTheme();
     void everyControlHasAName();
+    void windowStaysOnScreen();
 
 private:
     void openWindow();
@@ -218,6 +230,7 @@ void TestAccess::columnsReadInADarkTheme()
                 QVERIFY2(glyph != 0, qPrintable(paper.name + QLatin1String(" in ") + run.rawFont().familyName()));
         }
     }
+    saveScreenshot(form.get(), "main-window-dark.png");
 }
 
 void TestAccess::everyControlHasAName()
@@ -252,5 +265,30 @@ void TestAccess::everyControlHasAName()
     QCOMPARE(table->cellAt(2, 5)->text(QAccessible::Name), form->Table1->displayText(2, 2));
 }
 
-QTEST_MAIN(TestAccess)
+void TestAccess::windowStaysOnScreen()
+{
+    // A 1280 x 1024 screen at scale 2 offers 640 x 512: too small for the main window.
+    const QRect small(0, 0, 640, 512);
+    QCOMPARE(Controls::placement(QRect(0, 0, 734, 537), small), QPoint(0, 0));
+    QCOMPARE(Controls::placement(QRect(0, 0, 734, 400), small.adjusted(0, 30, 0, 0)), QPoint(0, 71));
+    QCOMPARE(Controls::placement(QRect(0, 0, 600, 537), small.translated(1280, 0)), QPoint(1300, 0));
+    QCOMPARE(Controls::placement(QRect(0, 0, 734, 537), QRect(0, 0, 1280, 1024)), QPoint(273, 243));
+
+    openWindow();
+    const QRect available = form->screen()->availableGeometry();
+    const QRect frame = form->frameGeometry();
+    QVERIFY(available.contains(frame.topLeft()));
+    QCOMPARE(frame.topLeft(), Controls::placement(frame, available));
+    saveScreenshot(form.get(), "main-window-scale2.png");
+}
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
+        qputenv("QT_SCALE_FACTOR", "2");
+    QApplication app(argc, argv);
+    TestAccess test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "test_access.moc"

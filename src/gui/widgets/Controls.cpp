@@ -60,9 +60,14 @@ void centreOnScreen(QWidget* window)
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
+    window->move(placement(window->frameGeometry(), screen->availableGeometry()));
+}
+
+QPoint placement(QRect frame, QRect available)
+{
+    frame.moveCenter(available.center());
+    return {frame.width() > available.width() ? available.left() : frame.left(),
+            frame.height() > available.height() ? available.top() : frame.top()};
 }
 
 } // namespace Controls

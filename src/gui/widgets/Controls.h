@@ -27,7 +27,12 @@ bool isEnterKey(const QKeyEvent& key);
 // A carriage return typed as a character (Ctrl+M) rather than the Enter key.
 bool isTypedCarriageReturn(const QKeyEvent& key);
 
-// Centres a window's frame on the available area of its screen.
+// Where a window's frame goes in a screen's available area: centred, except along a
+// side where the frame is larger than the area, where it starts at the area's edge so
+// the title bar, the menus and the first column stay on screen.
+QPoint placement(QRect frame, QRect available);
+
+// Places a window's frame on the available area of its screen (see placement).
 void centreOnScreen(QWidget* window);
 
 } // namespace Controls
