@@ -99,7 +99,16 @@ TForm2::TForm2(TForm1& owner)
     BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     BitBtn2->setGeometry(224, 192, 75, 25);
-    BitBtn2->setAutoDefault(false);
+    // Enter on a focused button presses that button; elsewhere it presses Add/Modify.
+    BitBtn2->setAutoDefault(true);
+
+    // Screen readers name each box by its label.
+    Controls::labelFor(Label1, Edit1);
+    Controls::labelFor(Label2, ComboBox1);
+    Controls::labelFor(Label3, Edit3);
+    Controls::labelFor(Label4, Edit4);
+    Controls::labelFor(Label5, ComboBox2);
+    Controls::labelFor(Label6, Edit6);
 
     const QList<QWidget*> chain = {Edit1, ComboBox1, Edit3, Edit4, ComboBox2, Edit6, BitBtn1, BitBtn2};
     for (int i = 0; i + 1 < chain.size(); ++i)

@@ -3,6 +3,7 @@
 #include "directory/Table.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -68,6 +69,9 @@ DBGrid::DBGrid(QWidget* parent)
     setCornerButtonEnabled(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab leaves the grid for the window's next control; the arrows, Page Up/Down, Home
+    // and End move between records.
+    setTabKeyNavigation(false);
 }
 
 void DBGrid::setDataSource(DataSource* source)
@@ -119,4 +123,18 @@ void DBGrid::mouseDoubleClickEvent(QMouseEvent* event)
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit gridDoubleClicked();
+}
+
+void DBGrid::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        emit enterPressed();
+        return;
+    }
+    if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Delete) {
+        emit deletePressed();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }

@@ -23,9 +23,13 @@ signals:
     void titleClicked(const GridColumn& column);
     // A double-click anywhere on the rows area, also on an empty grid.
     void gridDoubleClicked();
+    // Enter (Return or keypad Enter) and Delete pressed in the grid, also on an empty grid.
+    void enterPressed();
+    void deletePressed();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:

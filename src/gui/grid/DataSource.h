@@ -12,8 +12,10 @@ struct GridColumn
     QString fieldName;
     QString title;
     int width = 64;
+    // Give both colours or neither: a fixed background under the theme's text colour
+    // turns unreadable in some theme.
     QColor color;     // background; invalid: the grid's own
-    QColor fontColor; // invalid: window text
+    QColor fontColor; // invalid: the grid's own text colour
 };
 
 // Connects the grid to the table: rows are fetched only when the grid draws them.

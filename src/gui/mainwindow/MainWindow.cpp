@@ -41,6 +41,9 @@ QColor fromBgr(quint32 bgr)
 const QColor PaleBlueGrey = fromBgr(15723495);
 const QColor PaleCream = fromBgr(15138815);
 const QColor Navy = fromBgr(0x800000);
+// Window text as the light desktop draws it. The backgrounds are fixed, so the text
+// is too: a dark theme's light window text would vanish on them.
+const QColor WindowText = fromBgr(0x000000);
 
 const char* const HandlerProperty = "handler";
 
@@ -83,13 +86,17 @@ QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w, int h)
     return result;
 }
 
-QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint, const QString& picture, int x, int y)
+// `spoken` names the button for screen readers, which cannot tell two "Go" hints apart
+// by where they stand; the hint becomes its description.
+QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint, const QString& spoken,
+                         const QString& picture, int x, int y)
 {
     auto* result = new QToolButton(parent);
     result->setObjectName(QLatin1String(name));
     result->setGeometry(x, y, 21, 21);
     result->setToolTip(hint);
-    result->setAccessibleName(hint);
+    result->setAccessibleName(spoken);
+    result->setAccessibleDescription(hint);
     result->setIcon(Artwork::icon(picture, QSize(16, 16)));
     result->setIconSize(QSize(16, 16));
     result->setAutoRaise(true);
@@ -116,7 +123,9 @@ QToolButton* pictureButton(QWidget* parent, const char* name, const QString& tex
 QFont TForm1::windowFont()
 {
     // The controls are placed for a narrow 8-point sans-serif; where the designed face is
-    // missing, the closest narrow faces stand in before the desktop's default.
+    // missing, the closest narrow faces stand in before the desktop's default. None of
+    // them has Chinese, Japanese or Korean: Qt takes those characters from the
+    // desktop's fallback faces (Noto Sans CJK on Debian).
     static const bool substituted = [] {
         QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                    {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
@@ -220,16 +229,18 @@ void TForm1::buildControls(QWidget* client)
     Label7 = Controls::label(GroupBox2, "Label7", QStringLiteral("My Favorites"), QPoint(16, 32));
     ComboBox3 = Controls::comboBox(GroupBox2, "ComboBox3", QRect(80, 28, 145, 21), false);
     ComboBox3->setModel(new NameListModel(ComboBox3));
-    SpeedButton1 = smallButton(GroupBox2, "SpeedButton1", QStringLiteral("Go"), QStringLiteral("go-favorite"), 228, 28);
-    SpeedButton2 =
-        smallButton(GroupBox2, "SpeedButton2", QStringLiteral("Delete"), QStringLiteral("delete-favorite"), 252, 28);
+    SpeedButton1 = smallButton(GroupBox2, "SpeedButton1", QStringLiteral("Go"), QStringLiteral("Go to Favorite"),
+                               QStringLiteral("go-favorite"), 228, 28);
+    SpeedButton2 = smallButton(GroupBox2, "SpeedButton2", QStringLiteral("Delete"), QStringLiteral("Delete Favorite"),
+                               QStringLiteral("delete-favorite"), 252, 28);
     Label8 = Controls::label(GroupBox2, "Label8", QStringLiteral("Visit History"), QPoint(16, 64));
     ComboBox4 = Controls::comboBox(GroupBox2, "ComboBox4", QRect(80, 60, 145, 21), true);
     ComboBox4->setModel(new NameListModel(ComboBox4));
     ComboBox4->setEditText(QString());
-    SpeedButton3 = smallButton(GroupBox2, "SpeedButton3", QStringLiteral("Go"), QStringLiteral("go-history"), 228, 60);
+    SpeedButton3 = smallButton(GroupBox2, "SpeedButton3", QStringLiteral("Go"),
+                               QStringLiteral("Go to Visited Newspaper"), QStringLiteral("go-history"), 228, 60);
     SpeedButton4 = smallButton(GroupBox2, "SpeedButton4", QStringLiteral("Clear History"),
-                               QStringLiteral("clear-history"), 252, 60);
+                               QStringLiteral("Clear History"), QStringLiteral("clear-history"), 252, 60);
 
     SpeedButton5 = pictureButton(client, "SpeedButton5", QStringLiteral("Read Now"), QStringLiteral("read-now"),
                                  QRect(104, 152, 120, 28), QSize(120, 26));
@@ -258,6 +269,16 @@ void TForm1::buildControls(QWidget* client)
     SpeedButton7 = pictureButton(GroupBox1, "SpeedButton7", QStringLiteral("Show All"), QStringLiteral("show-all"),
                                  QRect(168, 156, 90, 21), QSize(90, 19));
 
+    // Screen readers name each box by its label.
+    Controls::labelFor(Label1, Edit1);
+    Controls::labelFor(Label2, ComboBox1);
+    Controls::labelFor(Label3, Edit3);
+    Controls::labelFor(Label4, Edit4);
+    Controls::labelFor(Label5, ComboBox2);
+    Controls::labelFor(Label6, Edit6);
+    Controls::labelFor(Label7, ComboBox3);
+    Controls::labelFor(Label8, ComboBox4);
+
     // Enter in a criterion steps to the next one instead of reaching the control.
     for (QWidget* criterion :
          {static_cast<QWidget*>(Edit1), static_cast<QWidget*>(ComboBox1), static_cast<QWidget*>(Edit3),
@@ -272,6 +293,12 @@ void TForm1::buildControls(QWidget* client)
     connect(search, &QShortcut::activated, this, [this] { run(QStringLiteral("BitBtn5Click")); });
     auto* showAll = new QShortcut(QKeySequence(Qt::Key_F4), this);
     connect(showAll, &QShortcut::activated, this, [this] { run(QStringLiteral("BitBtn4Click")); });
+    // Ctrl+F: straight to the first criterion, ready to be typed over.
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    connect(find, &QShortcut::activated, this, [this] {
+        Edit1->setFocus(Qt::ShortcutFocusReason);
+        Edit1->selectAll();
+    });
     // Enter in a list box is its Go button.
     ComboBox3->installEventFilter(this);
     ComboBox4->installEventFilter(this);
@@ -289,18 +316,22 @@ void TForm1::buildControls(QWidget* client)
 void TForm1::buildGrid(QWidget* client)
 {
     DataSource1->setColumns({
-        {QStringLiteral("Name"), QStringLiteral("Newspaper Name"), 150, PaleBlueGrey, QColor()},
+        {QStringLiteral("Name"), QStringLiteral("Newspaper Name"), 150, PaleBlueGrey, WindowText},
         {QStringLiteral("Country"), QStringLiteral("Country"), 80, PaleCream, Navy},
-        {QStringLiteral("State"), QStringLiteral("State"), 50, PaleBlueGrey, QColor()},
+        {QStringLiteral("State"), QStringLiteral("State"), 50, PaleBlueGrey, WindowText},
         {QStringLiteral("City"), QStringLiteral("City"), 90, PaleCream, Navy},
-        {QStringLiteral("Category"), QStringLiteral("Category"), 90, PaleBlueGrey, QColor()},
+        {QStringLiteral("Category"), QStringLiteral("Category"), 90, PaleBlueGrey, WindowText},
         {QStringLiteral("Url"), QStringLiteral("Web Address"), 188, PaleCream, Navy},
     });
     DBGrid1 = new DBGrid(client);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setGeometry(0, 201, 688, 274);
     DBGrid1->setDataSource(DataSource1);
+    DBGrid1->setAccessibleName(QStringLiteral("Newspapers"));
     connect(DBGrid1, &DBGrid::gridDoubleClicked, this, [this] { run(QStringLiteral("DBGrid1DblClick")); });
+    // The keyboard's way to the grid's two most used commands.
+    connect(DBGrid1, &DBGrid::enterPressed, this, [this] { run(QStringLiteral("BitBtn2Click")); });
+    connect(DBGrid1, &DBGrid::deletePressed, this, [this] { run(QStringLiteral("BitBtn3Click")); });
     connect(DBGrid1, &DBGrid::titleClicked, this, [this](const GridColumn& column) {
         if (Table1->busy())
             return;

@@ -1,9 +1,11 @@
 #include "widgets/Controls.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
 
@@ -32,6 +34,16 @@ QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool edit
     return result;
 }
 
+void labelFor(QLabel* label, QWidget* control)
+{
+    label->setBuddy(control);
+    if (auto* combo = qobject_cast<QComboBox*>(control)) {
+        if (combo->lineEdit())
+            combo->lineEdit()->setAccessibleName(label->text());
+        combo->view()->setAccessibleName(label->text());
+    }
+}
+
 bool isEnterKey(const QKeyEvent& key)
 {
     return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
@@ -48,9 +60,14 @@ void centreOnScreen(QWidget* window)
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
+    window->move(placement(window->frameGeometry(), screen->availableGeometry()));
+}
+
+QPoint placement(QRect frame, QRect available)
+{
+    frame.moveCenter(available.center());
+    return {frame.width() > available.width() ? available.left() : frame.left(),
+            frame.height() > available.height() ? available.top() : frame.top()};
 }
 
 } // namespace Controls

@@ -18,12 +18,21 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at)
 // and no new entries.
 QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool editable);
 
+// Makes `label` the label of `control`, which screen readers then name after it; a
+// drop-down's own edit field and list take the same name.
+void labelFor(QLabel* label, QWidget* control);
+
 // The Enter or Return key itself.
 bool isEnterKey(const QKeyEvent& key);
 // A carriage return typed as a character (Ctrl+M) rather than the Enter key.
 bool isTypedCarriageReturn(const QKeyEvent& key);
 
-// Centres a window's frame on the available area of its screen.
+// Where a window's frame goes in a screen's available area: centred, except along a
+// side where the frame is larger than the area, where it starts at the area's edge so
+// the title bar, the menus and the first column stay on screen.
+QPoint placement(QRect frame, QRect available);
+
+// Places a window's frame on the available area of its screen (see placement).
 void centreOnScreen(QWidget* window);
 
 } // namespace Controls
