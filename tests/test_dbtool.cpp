@@ -286,6 +286,7 @@ void TestDbTool::commandLineReportsWrongUse()
     QCOMPARE(DbTool::run({QStringLiteral("create")}), 2);
     QCOMPARE(DbTool::run({QStringLiteral("generate"), folder.path(QStringLiteral("g.db")), QStringLiteral("many")}), 2);
     QCOMPARE(DbTool::run({QStringLiteral("--help")}), 0);
+    QCOMPARE(DbTool::run({QStringLiteral("--version")}), 0);
     // A name starting with "-" is an option, never a file to create.
     const QString current = QDir::currentPath();
     QDir::setCurrent(folder.path(QString()));

@@ -51,6 +51,26 @@ bool TempProgramFolder::exists(const QString& relative) const
     return QFile::exists(path(relative));
 }
 
+TempInstall::TempInstall(const std::vector<Row>& starterRows)
+{
+    QDir(m_dir.path()).mkpath(QStringLiteral("usr/share/kestrove-news"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("usr/bin"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("home"));
+    DbTool::create(starterPath());
+    insertRows(starterPath(), starterRows);
+    env.home = path(QStringLiteral("home"));
+}
+
+QString TempInstall::userPath(const QString& relative) const
+{
+    return path(QStringLiteral("home/.local/share/kestrove-news/")) + relative;
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 void insertRows(const QString& tablePath, const std::vector<Row>& rows)
 {
     sqlite::Database db(tablePath, sqlite::Database::Mode::ReadWrite);

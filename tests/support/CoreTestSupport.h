@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <vector>
 
@@ -45,6 +46,29 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// A standard install in a temporary directory: the program file's path
+// usr/bin/kestrove-news (no file is needed there), the starter directory
+// usr/share/kestrove-news/list.db with these records and an empty home folder, which is
+// the HOME of environment(). The user's data folder is then userPath(QString()).
+class TempInstall : public ProgramFolder
+{
+public:
+    explicit TempInstall(const std::vector<Row>& starterRows = {});
+    QString programFilePath() const override { return path(QStringLiteral("usr/bin/kestrove-news")); }
+    DataLocation::Environment environment() const override { return env; }
+    QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
+    QString starterPath() const { return path(QStringLiteral("usr/share/kestrove-news/list.db")); }
+    QString userPath(const QString& relative) const;
+
+    DataLocation::Environment env;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// The names in a folder, hidden ones included; empty for a missing folder.
+QStringList entries(const QString& folder);
 
 // Writes records into an existing table file through a connection of its own, as a
 // second copy of the program or another tool would.

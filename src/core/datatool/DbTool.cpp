@@ -9,6 +9,7 @@
 #include "directory/TableSchema.h"
 #include "directory/TextRules.h"
 #include "errors/AppError.h"
+#include "startup/ProgramTitle.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -310,6 +311,7 @@ const char* const Usage =
     "                       broken, unreachable or refused, 2 on wrong use or an unreadable\n"
     "                       table, 130 after Ctrl+C (the report then holds what was checked).\n"
     "  --help               Show this text.\n"
+    "  --version            Show the version.\n"
     "\n"
     "CSV files are UTF-8 with RFC 4180 quoting. Exit status: 0 on success, 1 on failure,\n"
     "2 on wrong use.\n";
@@ -350,6 +352,10 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
     auto isHelp = [](const QString& arg) { return arg == QLatin1String("--help") || arg == QLatin1String("-h"); };
     if (isHelp(command) || command == QLatin1String("help") || std::any_of(args.begin(), args.end(), isHelp)) {
         std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (command == QLatin1String("--version")) {
+        std::printf("kestrove-db %s\n", qUtf8Printable(ProgramVersion));
         return 0;
     }
     // check-links reads its own options.

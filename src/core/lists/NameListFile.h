@@ -5,7 +5,7 @@
 #include <QString>
 #include <functional>
 
-// A list of newspaper names kept as a text file beside the program (the favourites
+// A list of newspaper names kept as a text file in the data folder (the favourites
 // and the visit history): one name per line, CR LF after every line, read and
 // written whole. Lines are kept as bytes, so a line written by an older copy in a
 // Windows code page goes back to the file exactly as it came.

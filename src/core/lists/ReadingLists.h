@@ -8,7 +8,7 @@
 
 class Table;
 
-// Read Now and the two lists beside the program: the favourites and the visit
+// Read Now and the two lists in the data folder: the favourites and the visit
 // history. Every change reads the file afresh, changes it and writes it back whole;
 // the windows only show the lines that come back.
 class ReadingLists

@@ -4,11 +4,15 @@
 
 #include <algorithm>
 
+QString ProgramFolder::folderOf(const QString& filePath)
+{
+    const qsizetype cut = std::max(filePath.lastIndexOf(QLatin1Char('/')), filePath.lastIndexOf(QLatin1Char('\\')));
+    return filePath.left(cut + 1);
+}
+
 QString ProgramFolder::exePath() const
 {
-    const QString file = programFilePath();
-    const qsizetype cut = std::max(file.lastIndexOf(QLatin1Char('/')), file.lastIndexOf(QLatin1Char('\\')));
-    return file.left(cut + 1);
+    return folderOf(programFilePath());
 }
 
 QString ProgramFolder::applicationTitle() const

@@ -1,3 +1,4 @@
 #include "startup/ProgramTitle.h"
 
-const QString ProgramTitle = QStringLiteral("Kestrove Online Newspaper v6.88");
+const QString ProgramVersion = QStringLiteral(KESTROVE_VERSION);
+const QString ProgramTitle = QStringLiteral("Kestrove Online Newspaper v" KESTROVE_VERSION);

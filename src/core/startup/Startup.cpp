@@ -15,27 +15,27 @@ const QStringList& engineFiles()
     return files;
 }
 
-void removeEngineFiles(const QString& exePath)
+void removeEngineFiles(const QString& folder)
 {
     for (const QString& name : engineFiles())
-        QFile::remove(exePath + name);
+        QFile::remove(folder + name);
 }
 
-int run(const Attempt& attempt, const QString& exePath)
+int run(const Attempt& attempt, const QString& dataPath)
 {
     try {
         return attempt(false);
     } catch (const AppError&) {
         // The first failure is not shown: the second attempt decides what the user sees.
     }
-    removeEngineFiles(exePath);
+    removeEngineFiles(dataPath);
     return attempt(true);
 }
 
-qint32 openDirectory(Table& table, const QString& exePath)
+qint32 openDirectory(Table& table, const QString& dataPath)
 {
     table.close();
-    table.setFileName(exePath + QStringLiteral("Data/list.db"));
+    table.setFileName(dataPath + QStringLiteral("Data/list.db"));
     table.open();
     table.setFiltered(false);
     qint32 lastNo = 0;

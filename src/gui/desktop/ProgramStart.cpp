@@ -4,6 +4,7 @@
 #include "desktop/ErrorReport.h"
 #include "errors/AppError.h"
 #include "mainwindow/MainWindow.h"
+#include "startup/CommandLine.h"
 #include "startup/ProgramTitle.h"
 #include "startup/Startup.h"
 
@@ -12,6 +13,14 @@
 
 namespace ProgramStart {
 
+int report(const Platform& platform, const AppError& error)
+{
+    const QString message = QStringLiteral("%1 cannot start.\n\n%2").arg(ProgramTitle, error.message());
+    std::fprintf(stderr, "%s\n", qUtf8Printable(message));
+    ErrorReport::show(platform, nullptr, message);
+    return 1;
+}
+
 int attempt(const Platform& platform, bool lastAttempt, const std::function<int()>& buildAndRun)
 {
     try {
@@ -19,15 +28,35 @@ int attempt(const Platform& platform, bool lastAttempt, const std::function<int(
     } catch (const AppError& error) {
         if (!lastAttempt)
             throw;
-        const QString message = QStringLiteral("%1 cannot start.\n\n%2").arg(ProgramTitle, error.message());
-        std::fprintf(stderr, "%s\n", qUtf8Printable(message));
-        ErrorReport::show(platform, nullptr, message);
-        return 1;
+        return report(platform, error);
     }
 }
 
 int run(int& argc, char** argv, const Platform& platform)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine::Outcome options = CommandLine::parse(arguments);
+    if (!options.start) {
+        std::fputs(qUtf8Printable(options.output), stdout);
+        std::fputs(qUtf8Printable(options.errors), stderr);
+        return options.status;
+    }
+
+    // A data folder that cannot be used is reported once and ends the program before
+    // the recovery could touch anything.
+    QString dataPath;
+    try {
+        const DataLocation location = platform.folder.dataLocation();
+        location.prepare();
+        dataPath = location.folder();
+    } catch (const AppError& error) {
+        QApplication app(argc, argv);
+        QApplication::setWindowIcon(Artwork::programIcon());
+        return report(platform, error);
+    }
+
     return Startup::run(
         [&](bool lastAttempt) {
             QApplication app(argc, argv);
@@ -38,7 +67,7 @@ int run(int& argc, char** argv, const Platform& platform)
                 return QApplication::exec();
             });
         },
-        platform.folder.exePath());
+        dataPath);
 }
 
 } // namespace ProgramStart

@@ -4,10 +4,18 @@
 
 #include <functional>
 
-// The program from its entry point: each attempt initialises the framework, builds the
-// main window and runs the event loop; a failed first attempt makes one retry after the
-// recovery (see Startup).
+class AppError;
+
+// The program from its entry point: the command line is read first; then the data
+// folder is made ready (an installed program's first start copies the starter
+// directory); then each attempt initialises the framework, builds the main window and
+// runs the event loop; a failed first attempt makes one retry after the recovery (see
+// Startup), which works on the data folder.
 namespace ProgramStart {
+
+// A start that failed for good: written to stderr and shown in the error box. Returns
+// the exit status, 1.
+int report(const Platform& platform, const AppError& error);
 
 // Runs one attempt's window. On the first attempt an AppError escapes to the recovery;
 // on the last one it is written to stderr and shown in the error box, and the status

@@ -173,12 +173,13 @@ TForm1::TForm1(const Platform& platform, QWidget* parent)
     buildTabOrder();
     setFixedSize(sizeHint());
 
-    // The table opens with the window, from the program folder whatever the working
+    // The table opens with the window, from the data folder whatever the working
     // directory; failing here fails the whole window.
-    const QString exePath = platform.folder.exePath();
-    Table1->setFileName(exePath + QStringLiteral("Data/list.db"));
+    const QString dataPath = platform.folder.dataLocation().folder();
+    Table1->setFileName(dataPath + QStringLiteral("Data/list.db"));
     Table1->open();
-    ExePath = exePath;
+    ExePath = platform.folder.exePath();
+    DataPath = dataPath;
 
     ErrorReport::guard(m_platform, this, [this] { FormCreate(); });
 
@@ -213,7 +214,7 @@ void TForm1::FormCreate()
     // other list, the table, its number counter and its order.
     ErrorReport::guard(m_platform, this, [this] { LoadFavorites(); });
     ErrorReport::guard(m_platform, this, [this] { LoadHistory(); });
-    LastNo = Startup::openDirectory(*Table1, ExePath);
+    LastNo = Startup::openDirectory(*Table1, DataPath);
 }
 
 void TForm1::Exit1Click()

@@ -28,7 +28,7 @@ class TForm1 : public QMainWindow
     Q_OBJECT
 
 public:
-    // Builds the window and opens the directory table in the program folder. A table
+    // Builds the window and opens the directory table in the data folder. A table
     // that cannot be opened throws (start-up then makes its one retry); any later
     // start-up failure is reported and the window still opens.
     explicit TForm1(const Platform& platform, QWidget* parent = nullptr);
@@ -40,6 +40,7 @@ public:
 
     // Shared state, also read by the record dialog.
     QString ExePath;   // the program folder, ending in a separator
+    QString DataPath;  // the table's and the lists' folder (see DataLocation), ending in one
     qint32 LastNo = 0; // the highest record number handed out
     bool AddMode = false;
 

@@ -143,17 +143,17 @@ void TForm1::fillFavorites(const QList<QByteArray>& lines)
 
 void TForm1::LoadHistory()
 {
-    fillHistory(ReadingLists(ExePath).history().read());
+    fillHistory(ReadingLists(DataPath).history().read());
 }
 
 void TForm1::LoadFavorites()
 {
-    fillFavorites(ReadingLists(ExePath).favorites().read());
+    fillFavorites(ReadingLists(DataPath).favorites().read());
 }
 
 void TForm1::RecordVisit()
 {
-    fillHistory(ReadingLists(ExePath).recordVisit(*Table1));
+    fillHistory(ReadingLists(DataPath).recordVisit(*Table1));
 }
 
 void TForm1::openNamed(const QComboBox* box)
@@ -174,13 +174,13 @@ void TForm1::SpeedButton4Click()
 {
     if (!confirm(QStringLiteral("Are you sure you want to delete all history records?")))
         return;
-    ReadingLists(ExePath).clearHistory();
+    ReadingLists(DataPath).clearHistory();
     fillHistory({});
 }
 
 void TForm1::BitBtn7Click()
 {
-    fillFavorites(ReadingLists(ExePath).addFavorite(*Table1));
+    fillFavorites(ReadingLists(DataPath).addFavorite(*Table1));
 }
 
 void TForm1::SpeedButton1Click()
@@ -195,7 +195,7 @@ void TForm1::SpeedButton2Click()
     const QByteArray picked = boxLine(ComboBox3);
     if (!confirm(QStringLiteral("Are you sure you want to delete this record?")))
         return;
-    fillFavorites(ReadingLists(ExePath).removeFavorite(picked));
+    fillFavorites(ReadingLists(DataPath).removeFavorite(picked));
 }
 
 // Records: the dialog is built afresh for every command and destroyed when it closes.

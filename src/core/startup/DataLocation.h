@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+// Where the directory table (Data/list.db) and the two list files live.
+//
+// Installed: the program file stands in a folder named bin and the starter directory
+// in ../share/kestrove-news/list.db beside it. The install is not the user's to write,
+// so everything lives in the user's data folder, $XDG_DATA_HOME/kestrove-news
+// (~/.local/share/kestrove-news by default), and the first start copies the starter
+// directory there.
+//
+// Portable: everywhere else everything stays beside the program file, as it always has.
+class DataLocation
+{
+public:
+    // The part of the environment the choice depends on.
+    struct Environment
+    {
+        QString xdgDataHome;
+        QString home;
+        // This process's XDG_DATA_HOME and HOME.
+        static Environment current();
+    };
+
+    // Throws AppError when the program is installed but neither XDG_DATA_HOME nor HOME
+    // names a folder, so nothing is ever taken from the working directory.
+    static DataLocation choose(const QString& programFilePath, const Environment& environment);
+
+    bool installed() const { return !m_starter.isEmpty(); }
+    // The folder, ending in a separator; Data/list.db and the lists are joined to it.
+    const QString& folder() const { return m_folder; }
+    // Installed only: the starter directory the first start copies.
+    const QString& starterPath() const { return m_starter; }
+    QString tablePath() const { return m_folder + QStringLiteral("Data/list.db"); }
+
+    // Installed only; a portable folder is left as it is. Makes the data folder and,
+    // while it has no Data/list.db, copies the starter directory there through a
+    // temporary file and a rename. Throws AppError naming the folder or the starter
+    // directory and the reason; a failed copy leaves no file behind.
+    void prepare() const;
+
+private:
+    QString m_folder;
+    QString m_starter;
+};
