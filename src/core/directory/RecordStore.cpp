@@ -115,17 +115,13 @@ void RecordStore::setLengths(Slot slot, const Lengths& lengths)
         m_longLengths[slot] = lengths;
 }
 
-const char* RecordStore::bytesAt(std::uint64_t start) const
-{
-    return m_chunks[start >> 32].data + (start & 0xffffffffu);
-}
-
 std::uint64_t RecordStore::reserve(std::size_t size, char** where)
 {
     if (m_chunks.empty() || !m_chunks.back().owned || m_chunkUsed + size > m_chunkSize) {
         const std::size_t chunk = size > ChunkSize ? size : ChunkSize;
         Chunk added;
-        added.owned.reset(new char[chunk]);
+        // The slack lets the search read a text 16 bytes at a time past its end.
+        added.owned.reset(new char[chunk + ReadSlack]());
         added.data = added.owned.get();
         m_chunks.push_back(std::move(added));
         m_chunkSize = chunk;
@@ -137,25 +133,16 @@ std::uint64_t RecordStore::reserve(std::size_t size, char** where)
     return start;
 }
 
-std::optional<std::string_view> RecordStore::text(Slot slot, int position) const
+std::optional<std::string_view> RecordStore::longText(Slot slot, int position) const
 {
-    const Entry& entry = m_entries[slot];
+    const Lengths& all = m_longLengths.at(slot);
     const int field = position - 1;
-    if (entry.longTexts) {
-        const Lengths& all = m_longLengths.at(slot);
-        if (all[field] == Blank)
-            return std::nullopt;
-        std::size_t offset = 0;
-        for (int i = 0; i < field; ++i)
-            offset += all[i] == Blank ? 0 : all[i];
-        return std::string_view(bytesAt(entry.start) + offset, all[field]);
-    }
-    if (entry.length[field] == ShortBlank)
+    if (all[field] == Blank)
         return std::nullopt;
     std::size_t offset = 0;
     for (int i = 0; i < field; ++i)
-        offset += entry.length[i] == ShortBlank ? 0 : entry.length[i];
-    return std::string_view(bytesAt(entry.start) + offset, entry.length[field]);
+        offset += all[i] == Blank ? 0 : all[i];
+    return std::string_view(bytesAt(m_entries[slot].start) + offset, all[field]);
 }
 
 FieldValue RecordStore::value(Slot slot, int position) const

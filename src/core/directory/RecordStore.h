@@ -23,6 +23,8 @@ class RecordStore
 {
 public:
     using Slot = std::uint32_t;
+    // Every text may be read this many bytes past its end: they are there, if not its own.
+    static constexpr std::size_t ReadSlack = 16;
 
     // Replaces the contents with the records of the file numbered from `from` up to but
     // not including `to`, in No order; `expected` records are made room for at once.
@@ -38,8 +40,21 @@ public:
     bool isLive(Slot slot) const { return m_entries[slot].live; }
 
     qint64 no(Slot slot) const { return m_entries[slot].no; }
-    // The text of position 1..6, or nothing for a blank field.
-    std::optional<std::string_view> text(Slot slot, int position) const;
+    // The text of position 1..6, or nothing for a blank field. Inline: searching calls it
+    // for every record.
+    std::optional<std::string_view> text(Slot slot, int position) const
+    {
+        const Entry& entry = m_entries[slot];
+        if (entry.longTexts)
+            return longText(slot, position);
+        const int field = position - 1;
+        if (entry.length[field] == ShortBlank)
+            return std::nullopt;
+        std::size_t offset = 0;
+        for (int i = 0; i < field; ++i)
+            offset += entry.length[i] == ShortBlank ? 0 : entry.length[i];
+        return std::string_view(bytesAt(entry.start) + offset, entry.length[field]);
+    }
     FieldValue value(Slot slot, int position) const;
 
     // Empty texts are stored as blanks.
@@ -70,7 +85,8 @@ private:
         bool longTexts = false; // the lengths are in m_longLengths
     };
 
-    const char* bytesAt(std::uint64_t start) const;
+    const char* bytesAt(std::uint64_t start) const { return m_chunks[start >> 32].data + (start & 0xffffffffu); }
+    std::optional<std::string_view> longText(Slot slot, int position) const;
     std::uint64_t reserve(std::size_t size, char** where);
     Lengths lengths(Slot slot) const;
     void setLengths(Slot slot, const Lengths& lengths);

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr char Magic[16] = "KESTROVE-CACHE\n";
-constexpr quint32 Format = 1;
+constexpr quint32 Format = 2;
 // The text is mapped from the file, so it starts on a page boundary.
 constexpr quint64 Alignment = 4096;
 // Written through a buffer of this size, checking for a cancel between two.
@@ -145,8 +145,9 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
         return offset >= sizeof header && offset <= header.fileSize && size <= header.fileSize - offset;
     };
     if (slotTotal > std::numeric_limits<RecordStore::Slot>::max() || header.liveCount > slotTotal ||
-        !inside(header.entriesOffset, entriesSize) || !inside(header.textOffset, header.textSize) ||
-        header.textOffset % Alignment != 0 || header.textSize > 0xffffffffu)
+        !inside(header.entriesOffset, entriesSize) ||
+        !inside(header.textOffset, header.textSize + RecordStore::ReadSlack) || header.textOffset % Alignment != 0 ||
+        header.textSize > 0xffffffffu)
         return refuse(QStringLiteral("the cache is damaged"));
     for (const quint64 offset : header.orderOffset) {
         if (offset != 0 && !inside(offset, header.liveCount * sizeof(RecordStore::Slot)))
@@ -247,7 +248,7 @@ bool TableCache::write(const QString& tablePath, const TableFile::Stamp& stamp, 
     header.entriesOffset = sizeof header;
     header.textOffset = aligned(header.entriesOffset + slotTotal * sizeof(RecordStore::Entry));
     header.textSize = textSize;
-    quint64 end = header.textOffset + textSize;
+    quint64 end = header.textOffset + textSize + RecordStore::ReadSlack;
     for (int position = Field::Name; position < Field::NamedCount; ++position) {
         if (orders[position] && orders[position]->size() == store.liveCount()) {
             header.orderOffset[position] = end;
@@ -303,6 +304,7 @@ bool TableCache::write(const QString& tablePath, const TableFile::Stamp& stamp, 
                 ok = put(text->data(), static_cast<qsizetype>(text->size()));
         }
     }
+    ok = ok && padTo(header.textOffset + textSize + RecordStore::ReadSlack);
     for (int position = Field::Name; ok && position < Field::NamedCount; ++position) {
         if (header.orderOffset[position] != 0)
             ok = put(orders[position]->data(),
