@@ -1,32 +1,42 @@
-// Measures the program on generated directories of several sizes: start-up, search,
-// sorts, locate, add, modify, delete, Read Now, grid paging and peak memory, with
-// SQLite's own time for the equivalent query beside each search and sort.
+// Measures the program on generated directories of several sizes, as it runs: start-up
+// as a whole process (exec to the window shown with its first page), with and without
+// the cache beside the table; every first sort; search, sorts, locate, add, modify,
+// delete, the refresh after another copy wrote, Read Now, grid paging; peak memory.
+// Beside each action: the longest time the window's thread was held, and for searches
+// and sorts SQLite's own time for the equivalent query.
 //
-// Each size runs in a child process of its own, so its peak memory is its own.
-// Usage: kestrove-bench [--sizes 10000,100000,1000000] [--data DIR] [--repeat N]
+// Every measurement runs in child processes of its own, so start-ups are cold processes
+// and peak memory is the program's own.
+// Usage: kestrove-bench [--sizes 100000,1000000] [--data DIR] [--repeat N]
 
 #include "datatool/DbTool.h"
 #include "desktop/Platform.h"
 #include "dialogs/RecordDialog.h"
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
+#include "directory/TableCache.h"
 #include "grid/DBGrid.h"
 #include "grid/NameListModel.h"
 #include "mainwindow/MainWindow.h"
+#include "startup/Startup.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <malloc.h>
 #include <sys/resource.h>
 
 namespace {
@@ -68,30 +78,85 @@ private:
 
 double median(std::vector<double> values)
 {
+    if (values.empty())
+        return -1;
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Median milliseconds of `body` over `repeat` runs, each after an untimed `setup`.
-double time(int repeat, const std::function<void(int)>& setup, const std::function<void(int)>& body)
+double ms(const QElapsedTimer& clock)
 {
-    std::vector<double> runs;
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+// How long an action took until the table was done with it, and the longest stretch the
+// window's thread was held meanwhile (the call itself, and each turn of the event loop
+// between waking and waiting again, where background work completes).
+struct Timing
+{
+    double total = 0;
+    double held = 0;
+};
+
+Timing measure(Table& table, const std::function<void()>& action)
+{
+    Timing timing;
+    QElapsedTimer clock;
+    clock.start();
+    action();
+    timing.held = ms(clock);
+    if (table.busy()) {
+        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+        QElapsedTimer turn;
+        bool awake = false;
+        const auto woke = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] {
+            turn.start();
+            awake = true;
+        });
+        const auto slept = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] {
+            if (awake)
+                timing.held = std::max(timing.held, ms(turn));
+            awake = false;
+        });
+        QEventLoop loop;
+        QObject::connect(&table, &Table::busyChanged, &loop, [&](bool busy) {
+            if (!busy)
+                loop.quit();
+        });
+        loop.exec();
+        if (awake)
+            timing.held = std::max(timing.held, ms(turn));
+        QObject::disconnect(woke);
+        QObject::disconnect(slept);
+    }
+    timing.total = ms(clock);
+    return timing;
+}
+
+// Medians over `repeat` runs, each after an untimed `setup`.
+Timing repeated(Table& table, int repeat, const std::function<void(int)>& setup, const std::function<void(int)>& body)
+{
+    std::vector<double> totals, helds;
     for (int i = 0; i < repeat; ++i) {
         if (setup)
             setup(i);
-        QElapsedTimer clock;
-        clock.start();
-        body(i);
-        runs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        const Timing t = measure(table, [&] { body(i); });
+        totals.push_back(t.total);
+        helds.push_back(t.held);
     }
-    return median(runs);
+    return {median(totals), median(helds)};
 }
 
-void result(const char* metric, double ours)
+void result(const QByteArray& metric, Timing t)
 {
-    std::printf("RESULT\t%s\t%.3f\n", metric, ours);
+    std::printf("RESULT\t%s\t%.3f\t%.3f\n", metric.constData(), t.total, t.held);
     std::fflush(stdout);
+}
+
+void value(const QByteArray& metric, double v)
+{
+    result(metric, {v, -1});
 }
 
 // SQLite's queries run after the program's own measurements, so the program's peak
@@ -99,11 +164,14 @@ void result(const char* metric, double ours)
 std::vector<std::function<void()>> peers;
 
 // SQLite's own time for a query, fetching the ordered record numbers a grid would page through.
-void peer(const char* metric, const QString& table, int repeat, QByteArray sql, QList<QByteArray> binds)
+void peer(const QByteArray& metric, const QString& table, int repeat, QByteArray sql, QList<QByteArray> binds)
 {
     peers.push_back([=] {
-        sqlite::Database db(table, sqlite::Database::Mode::ReadWrite);
-        const double ms = time(repeat, {}, [&](int) {
+        sqlite::Database db(table, sqlite::Database::Mode::ReadOnly);
+        std::vector<double> runs;
+        for (int r = 0; r < repeat; ++r) {
+            QElapsedTimer clock;
+            clock.start();
             sqlite::Statement st(db, std::string_view(sql.constData(), static_cast<size_t>(sql.size())));
             for (int i = 0; i < binds.size(); ++i)
                 st.bind(i + 1, binds[i]);
@@ -112,12 +180,14 @@ void peer(const char* metric, const QString& table, int repeat, QByteArray sql, 
                 rows += st.int64(0) > 0;
             if (rows < 0)
                 std::puts("");
-        });
-        std::printf("PEER\t%s\t%.3f\n", metric, ms);
+            runs.push_back(ms(clock));
+        }
+        std::printf("PEER\t%s\t%.3f\n", metric.constData(), median(runs));
         std::fflush(stdout);
     });
 }
 
+// With KESTROVE_BENCH_STAGES set, the resident and peak memory at each stage, on stderr.
 void stage(const char* name)
 {
     if (!qEnvironmentVariableIsSet("KESTROVE_BENCH_STAGES"))
@@ -131,7 +201,9 @@ void stage(const char* name)
         if (line.startsWith("VmHWM"))
             hwm = line.simplified();
     }
-    std::fprintf(stderr, "%-40s %s %s\n", name, rss.constData(), hwm.constData());
+    const struct mallinfo2 heap = mallinfo2();
+    std::fprintf(stderr, "%-40s %s %s heap in use %zu MB, mapped %zu MB, free in pools %zu MB\n", name,
+                 rss.constData(), hwm.constData(), heap.uordblks >> 20, heap.hblkhd >> 20, heap.fordblks >> 20);
 }
 
 long peakKilobytes()
@@ -141,214 +213,321 @@ long peakKilobytes()
     return usage.ru_maxrss;
 }
 
-int child(qint64 size, const QString& dataDir, int repeat, bool startupOnly, int argc, char** argv)
+QByteArray query(const char* where, const QByteArray& order)
 {
-    const QString source = QStringLiteral("%1/generated-%2.db").arg(dataDir).arg(size);
-    if (!QFile::exists(source)) {
-        std::fprintf(stderr, "generating %lld records...\n", static_cast<long long>(size));
-        DbTool::generate(source + QStringLiteral(".new"), size, 20261208);
-        QFile::rename(source + QStringLiteral(".new"), source);
-    }
-    QTemporaryDir dir;
-    QDir(dir.path()).mkpath(QStringLiteral("Data"));
-    const QString table = dir.path() + QStringLiteral("/Data/list.db");
-    QFile::copy(source, table);
+    return QByteArray("SELECT No FROM newspapers") + (where ? QByteArray(" WHERE ") + where : QByteArray()) +
+           " ORDER BY " + order;
+}
 
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+struct Window
+{
     NoShell shell;
     AlwaysOk boxes;
-    Folder folder(dir.path());
-    const Platform platform{shell, boxes, folder};
-
-    if (size == 0) { // the baseline: the program with an empty table
-        TForm1 form(platform);
-        form.show();
-        QApplication::processEvents();
-        result("peak memory (MB)", peakKilobytes() / 1024.0);
-        return 0;
-    }
-
-    // Start-up: building the window through its create handler until the first record is
-    // current, once per process as the program does it.
+    Folder folder;
+    Platform platform{shell, boxes, folder};
     std::unique_ptr<TForm1> form;
-    QElapsedTimer clock;
-    clock.start();
-    form = std::make_unique<TForm1>(platform);
-    if (form->Table1->currentRow() != 0)
-        std::fprintf(stderr, "start-up did not reach the first record\n");
-    const double startup = static_cast<double>(clock.nsecsElapsed()) / 1e6;
-    if (startupOnly) {
-        result("start-up", startup);
-        return 0;
-    }
-    stage("after start-up");
-    form->show();
-    QApplication::processEvents();
-    stage("after show");
-    Table& t = *form->Table1;
 
-    // The first use of each order builds it; later uses find it built.
-    const std::pair<const char*, void (TForm1::*)()> sorts[] = {
-        {"Country", &TForm1::Country1Click},
-        {"State", &TForm1::State1Click},
-        {"City", &TForm1::City1Click},
-        {"Category", &TForm1::Category1Click},
+    explicit Window(const QString& dir)
+        : folder(dir)
+    {
+    }
+    void open()
+    {
+        form = std::make_unique<TForm1>(platform);
+        form->show();
+        // The window counts as shown once it is on screen with its first page drawn.
+        while (!form->windowHandle() || !form->windowHandle()->isExposed())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        form->DBGrid1->viewport()->repaint();
+    }
+};
+
+// Start-up as the program does it, from the process's start to the window shown with its
+// first page; the parent times it from exec to the line this prints.
+int startup(const QString& dir, int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    Window window(dir);
+    window.open();
+    std::printf("SHOWN\t%d\n", window.form->Table1->recordCount());
+    std::fflush(stdout);
+    return 0;
+}
+
+// Writes the cache the program writes a moment after it started: the records and the
+// order it shows.
+int prepare(const QString& dir)
+{
+    Table table;
+    table.setFileName(dir + QStringLiteral("/Data/list.db"));
+    table.open();
+    table.setIndexName(QStringLiteral("Name1"));
+    return table.saveCache() ? 0 : 1;
+}
+
+// Building each order of the table off the window's thread, as a first sort does.
+int orders(const QString& dir, int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QFile::remove(TableCache::pathFor(dir + QStringLiteral("/Data/list.db")));
+    Table table;
+    table.setFileName(dir + QStringLiteral("/Data/list.db"));
+    table.open();
+    table.setBackgroundWork(true);
+    for (const auto& [index, name] : {std::pair{"Name1", "Name"}, std::pair{"URL1", "Web Address"}}) {
+        const Timing t = measure(table, [&, i = index] { table.setIndexName(QLatin1String(i)); });
+        result(QByteArray("building the order by ") + name, t);
+    }
+    return 0;
+}
+
+// Every first sort from the window, started as usual (the cache holds the Name order).
+int sorts(const QString& dir, int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    Window window(dir);
+    window.open();
+    TForm1& form = *window.form;
+    const std::pair<const char*, void (TForm1::*)()> each[] = {
+        {"Country", &TForm1::Country1Click}, {"State", &TForm1::State1Click},
+        {"City", &TForm1::City1Click},       {"Category", &TForm1::Category1Click},
         {"Web Address", &TForm1::WebAddress1Click},
     };
-    for (const auto& [name, handler] : sorts) {
-        QElapsedTimer sortClock;
-        sortClock.start();
-        (form.get()->*handler)();
-        const QByteArray metric = QByteArray("first sort by ") + name + " (builds the order)";
-        result(metric.constData(), static_cast<double>(sortClock.nsecsElapsed()) / 1e6);
-    }
-    stage("after every order");
-    form->Name1Click();
+    for (const auto& [name, handler] : each)
+        result(QByteArray("first sort by ") + name, measure(*form.Table1, [&, h = handler] { (form.*h)(); }));
+    value("peak memory, every order built (MB)", peakKilobytes() / 1024.0);
+    return 0;
+}
 
-    auto query = [](const char* where, const QByteArray& order) {
-        return QByteArray("SELECT No FROM newspapers") + (where ? QByteArray(" WHERE ") + where : QByteArray()) +
-               " ORDER BY " + order;
-    };
+// Everything else, in one window.
+int child(const QString& dir, int repeat, int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QString tablePath = dir + QStringLiteral("/Data/list.db");
+    Window window(dir);
+    window.open();
+    TForm1& form = *window.form;
+    Table& t = *form.Table1;
+    value("peak memory after start-up (MB)", peakKilobytes() / 1024.0);
 
     // Search: each run uses other words, so no run reuses the verdicts of the last.
     const QStringList oneWord = {"times", "post", "daily", "herald", "zeitung", "gazette", "courier", "journal"};
-    result("Search, one criterion", time(
-                                        repeat, [&](int i) { form->Edit1->setText(oneWord[i % oneWord.size()]); },
-                                        [&](int) { form->BitBtn5Click(); }));
-    peer("Search, one criterion", table, repeat, query("Name LIKE ?1", "Name COLLATE NOCASE, No"), {"%times%"});
+    result("Search, one criterion",
+           repeated(
+               t, repeat, [&](int i) { form.Edit1->setText(oneWord[i % oneWord.size()]); },
+               [&](int) { form.BitBtn5Click(); }));
+    peer("Search, one criterion", tablePath, repeat, query("Name LIKE ?1", "Name COLLATE NOCASE, No"), {"%times%"});
     const QList<QStringList> three = {{"the", "united", "business"}, {"new", "a", "sports"}, {"daily", "an", "po"}};
-    result("Search, three criteria", time(
-                                         repeat,
+    result("Search, three criteria", repeated(
+                                         t, repeat,
                                          [&](int i) {
                                              const QStringList& c = three[i % three.size()];
-                                             form->Edit1->setText(c[0]);
-                                             form->ComboBox1->setEditText(c[1]);
-                                             form->ComboBox2->setEditText(c[2]);
+                                             form.Edit1->setText(c[0]);
+                                             form.ComboBox1->setEditText(c[1]);
+                                             form.ComboBox2->setEditText(c[2]);
                                          },
-                                         [&](int) { form->BitBtn5Click(); }));
-    peer("Search, three criteria", table, repeat,
+                                         [&](int) { form.BitBtn5Click(); }));
+    peer("Search, three criteria", tablePath, repeat,
          query("Name LIKE ?1 AND Country LIKE ?2 AND Category LIKE ?3", "Name COLLATE NOCASE, No"),
          {"%the%", "%united%", "%business%"});
-    form->ComboBox1->setEditText(QStringLiteral("All"));
-    form->ComboBox2->setEditText(QStringLiteral("All"));
-    result("Search, nothing matches", time(
-                                          repeat, [&](int i) { form->Edit1->setText(QStringLiteral("zzq%1").arg(i)); },
-                                          [&](int) { form->BitBtn5Click(); }));
-    peer("Search, nothing matches", table, repeat, query("Name LIKE ?1", "Name COLLATE NOCASE, No"), {"%zzq0%"});
-    result("Show All", time(
-                           repeat,
+    form.ComboBox1->setEditText(QStringLiteral("All"));
+    form.ComboBox2->setEditText(QStringLiteral("All"));
+    result("Search, nothing matches",
+           repeated(
+               t, repeat, [&](int i) { form.Edit1->setText(QStringLiteral("zzq%1").arg(i)); },
+               [&](int) { form.BitBtn5Click(); }));
+    peer("Search, nothing matches", tablePath, repeat, query("Name LIKE ?1", "Name COLLATE NOCASE, No"), {"%zzq0%"});
+    result("Show All", repeated(
+                           t, repeat,
                            [&](int i) {
-                               form->Edit1->setText(oneWord[i % oneWord.size()]);
-                               form->BitBtn5Click();
+                               form.Edit1->setText(oneWord[i % oneWord.size()]);
+                               form.BitBtn5Click();
                            },
-                           [&](int) { form->BitBtn4Click(); }));
-    peer("Show All", table, repeat, query(nullptr, "Name COLLATE NOCASE, No"), {});
-    form->Edit1->setText(QStringLiteral("All"));
+                           [&](int) { form.BitBtn4Click(); }));
+    stage("after searches");
+    peer("Show All", tablePath, repeat, query(nullptr, "Name COLLATE NOCASE, No"), {});
+    form.Edit1->setText(QStringLiteral("All"));
 
-    // Menu sorts with a record in the middle selected, the orders already built.
+    // Menu sorts with a record in the middle selected, once every order is built.
     const std::tuple<const char*, void (TForm1::*)(), const char*> menuSorts[] = {
         {"menu sort by Name", &TForm1::Name1Click, "Name"},
         {"menu sort by Country", &TForm1::Country1Click, "Country"},
-        {"menu sort by State", &TForm1::State1Click, "State"},
         {"menu sort by City", &TForm1::City1Click, "City"},
-        {"menu sort by Category", &TForm1::Category1Click, "Category"},
         {"menu sort by Web Address", &TForm1::WebAddress1Click, "Url"},
     };
     for (const auto& [metric, handler, column] : menuSorts) {
-        const QByteArray order = QByteArray(column) + " COLLATE NOCASE, No";
-        const double ours = time(
-            repeat,
+        measure(t, [&, h = handler] { (form.*h)(); });
+        stage(metric);
+    }
+    for (const auto& [metric, handler, column] : menuSorts) {
+        const Timing ours = repeated(
+            t, repeat,
             [&, h = handler](int) {
-                (form.get()->*(h == &TForm1::Name1Click ? &TForm1::City1Click : &TForm1::Name1Click))();
+                measure(t, [&] { (form.*(h == &TForm1::Name1Click ? &TForm1::City1Click : &TForm1::Name1Click))(); });
                 t.moveTo(t.recordCount() / 2);
             },
-            [&, h = handler](int) { (form.get()->*h)(); });
+            [&, h = handler](int) { (form.*h)(); });
         result(metric, ours);
-        peer(metric, table, repeat, query(nullptr, order), {});
+        peer(metric, tablePath, repeat, query(nullptr, QByteArray(column) + " COLLATE NOCASE, No"), {});
     }
+    stage("after menu sorts");
     const GridColumn countryColumn{QStringLiteral("Country"), QStringLiteral("Country"), 80, {}, {}};
     result("title-click sort (Country)",
-           time(
-               repeat, [&](int) { form->Name1Click(); }, [&](int) { form->DBGrid1TitleClick(countryColumn); }));
-    peer("title-click sort (Country)", table, repeat, query(nullptr, "Country COLLATE NOCASE, No"), {});
-    form->Name1Click();
+           repeated(
+               t, repeat, [&](int) { measure(t, [&] { form.Name1Click(); }); },
+               [&](int) { form.DBGrid1TitleClick(countryColumn); }));
+    peer("title-click sort (Country)", tablePath, repeat, query(nullptr, "Country COLLATE NOCASE, No"), {});
+    measure(t, [&] { form.Name1Click(); });
 
+    stage("after title clicks");
     // Go from the favourites: a name near the end of the order.
     const QString lateName = t.displayText(t.recordCount() - 10, 1);
     result("locate by name near the end",
-           time(
-               repeat, [&](int) { t.first(); }, [&](int) { t.locate(QStringLiteral("Name"), lateName); }));
-    static_cast<NameListModel*>(form->ComboBox3->model())->setLines({lateName.toUtf8()}, false);
-    form->ComboBox3->setCurrentIndex(0);
+           repeated(
+               t, repeat, [&](int) { t.first(); }, [&](int) { t.locate(QStringLiteral("Name"), lateName); }));
+    static_cast<NameListModel*>(form.ComboBox3->model())->setLines({lateName.toUtf8()}, false);
+    form.ComboBox3->setCurrentIndex(0);
     result("Go from the favourites (locate and Read Now)",
-           time(
-               repeat, [&](int) { t.first(); }, [&](int) { form->SpeedButton1Click(); }));
+           repeated(
+               t, repeat, [&](int) { t.first(); }, [&](int) { form.SpeedButton1Click(); }));
 
-    // Add, Modify and Delete, each with its refresh.
-    form->AddMode = true;
+    // Add, Modify and Delete, each with its refresh; the first Add on its own.
+    form.AddMode = true;
     {
-        TForm2 dialog(*form);
+        TForm2 dialog(form);
         dialog.Edit1->setText(QStringLiteral("Benchmark Gazette"));
         dialog.Edit4->setText(QStringLiteral("Testville"));
-        result("Add with refresh", time(repeat, {}, [&](int) { dialog.BitBtn1Click(); }));
+        result("first Add after loading", measure(t, [&] { dialog.BitBtn1Click(); }));
+        result("Add with refresh", repeated(t, repeat, {}, [&](int) { dialog.BitBtn1Click(); }));
     }
-    form->AddMode = false;
+    form.AddMode = false;
     t.moveTo(t.recordCount() / 2);
     {
-        TForm2 dialog(*form);
+        TForm2 dialog(form);
         dialog.FormShow();
         result("Modify with refresh",
-               time(
-                   repeat, [&](int i) { dialog.Edit4->setText(QStringLiteral("Changed %1").arg(i)); },
+               repeated(
+                   t, repeat, [&](int i) { dialog.Edit4->setText(QStringLiteral("Changed %1").arg(i)); },
                    [&](int) { dialog.BitBtn1Click(); }));
     }
     result("Delete with refresh",
-           time(
-               repeat, [&](int) { t.moveTo(t.recordCount() / 3); }, [&](int) { form->BitBtn3Click(); }));
+           repeated(
+               t, repeat, [&](int) { t.moveTo(t.recordCount() / 3); }, [&](int) { form.BitBtn3Click(); }));
 
+    stage("after add, modify, delete");
+    // Another copy of the program writes; Show All reads what it changed.
+    sqlite::Database other(tablePath, sqlite::Database::Mode::ReadWrite);
+    result("refresh after another copy changed a record",
+           repeated(
+               t, repeat,
+               [&](int i) {
+                   sqlite::Statement st(other, "UPDATE newspapers SET City = ?1 WHERE No = ?2");
+                   st.bind(1, QStringLiteral("Elsewhere %1").arg(i).toUtf8());
+                   st.bind(2, qint64(1000 + i));
+                   st.run();
+               },
+               [&](int) { form.BitBtn4Click(); }));
+    stage("after a changed record");
+    const qint64 records = t.recordCount();
+    result("refresh after another copy added 1% of the records",
+           repeated(
+               t, std::min(repeat, 3),
+               [&](int i) {
+                   other.exec("BEGIN");
+                   sqlite::Statement st(other, "INSERT INTO newspapers (No, Name, Url, Country, Reserved1, "
+                                               "Reserved2, Reserved3) VALUES (?1, ?2, ?3, 'Norway', '0', 0, 0)");
+                   for (qint64 n = 0; n < records / 100; ++n) {
+                       st.reset();
+                       st.bind(1, 100000000 + i * 10000000 + n);
+                       st.bind(2, QStringLiteral("Imported paper %1").arg(n).toUtf8());
+                       st.bind(3, QStringLiteral("https://imported%1.example.com/").arg(n).toUtf8());
+                       st.run();
+                   }
+                   other.exec("COMMIT");
+               },
+               [&](int) { form.BitBtn4Click(); }));
+
+    stage("after 1% added");
     // Read Now with a long history.
     {
-        QFile history(dir.path() + QStringLiteral("/history.txt"));
+        QFile history(dir + QStringLiteral("/history.txt"));
         history.open(QIODevice::WriteOnly);
         for (int i = 0; i < 100000; ++i)
             history.write("A newspaper read before, number " + QByteArray::number(i) + "\r\n");
     }
-    form->LoadHistory();
-    result("Read Now with a 100,000-line history", time(repeat, {}, [&](int) { form->BitBtn2Click(); }));
+    form.LoadHistory();
+    result("Read Now with a 100,000-line history", repeated(t, repeat, {}, [&](int) { form.BitBtn2Click(); }));
 
     // Paging the grid: scroll a page and draw it.
-    QScrollBar* bar = form->DBGrid1->verticalScrollBar();
+    QScrollBar* bar = form.DBGrid1->verticalScrollBar();
     bar->setValue(bar->maximum() / 2);
-    form->DBGrid1->viewport()->repaint();
-    result("grid: scroll a page and draw it", time(repeat * 3, {}, [&](int) {
+    form.DBGrid1->viewport()->repaint();
+    result("grid: scroll a page and draw it", repeated(t, repeat * 3, {}, [&](int) {
                bar->setValue(bar->value() + bar->pageStep());
-               form->DBGrid1->viewport()->repaint();
+               form.DBGrid1->viewport()->repaint();
            }));
 
-    stage("at the end");
-    result("peak memory (MB)", peakKilobytes() / 1024.0);
-    form.reset();
+    value("peak memory (MB)", peakKilobytes() / 1024.0);
+    window.form.reset();
     qint64 textBytes = 0;
     {
-        sqlite::Database db(table, sqlite::Database::Mode::ReadWrite);
-        sqlite::Statement st(db, "SELECT sum(ifnull(length(CAST(Name AS BLOB)), 0) + ifnull(length(CAST(Url AS BLOB)), "
-                                 "0) + ifnull(length(CAST(Country AS BLOB)), 0) + ifnull(length(CAST(State AS BLOB)), "
-                                 "0) + ifnull(length(CAST(City AS BLOB)), 0) + ifnull(length(CAST(Category AS "
-                                 "BLOB)), 0)) FROM newspapers");
+        sqlite::Statement st(other, "SELECT sum(ifnull(length(CAST(Name AS BLOB)), 0) + ifnull(length(CAST(Url AS "
+                                    "BLOB)), 0) + ifnull(length(CAST(Country AS BLOB)), 0) + ifnull(length(CAST(State "
+                                    "AS BLOB)), 0) + ifnull(length(CAST(City AS BLOB)), 0) + ifnull(length(CAST("
+                                    "Category AS BLOB)), 0)) FROM newspapers");
         if (st.step())
             textBytes = st.int64(0);
     }
-    result("table text (MB)", static_cast<double>(textBytes) / (1024.0 * 1024.0));
+    value("table text (MB)", static_cast<double>(textBytes) / (1024.0 * 1024.0));
     for (const auto& run : peers)
         run();
     return 0;
 }
 
+// The parent: runs the children and gathers their lines.
+struct Parent
+{
+    QString self;
+    QString dataDir;
+    int repeat = 5;
+
+    QByteArray run(const QStringList& arguments, double* shownAfter = nullptr) const
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        QElapsedTimer clock;
+        clock.start();
+        process.start(self, arguments);
+        QByteArray output;
+        while (process.state() != QProcess::NotRunning || process.bytesAvailable() > 0) {
+            process.waitForReadyRead(50);
+            output += process.readAllStandardOutput();
+            if (shownAfter && *shownAfter < 0 && output.contains("SHOWN"))
+                *shownAfter = ms(clock);
+        }
+        return output;
+    }
+
+    static double readFile(const QString& path)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QProcess cat;
+        cat.setStandardOutputFile(QProcess::nullDevice());
+        cat.start(QStringLiteral("cat"), {path});
+        cat.waitForFinished(-1);
+        return ms(clock);
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    Startup::returnMemoryPromptly();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -356,68 +535,108 @@ int main(int argc, char** argv)
         const qsizetype at = args.indexOf(name);
         return at >= 0 && at + 1 < args.size() ? args[at + 1] : fallback;
     };
-    const QString dataDir = option(QStringLiteral("--data"), QDir::currentPath() + QStringLiteral("/bench-data"));
-    const int repeat = option(QStringLiteral("--repeat"), QStringLiteral("7")).toInt();
-    QDir().mkpath(dataDir);
+    const int repeat = option(QStringLiteral("--repeat"), QStringLiteral("5")).toInt();
+    const QString folder = option(QStringLiteral("--folder"), QString());
+    if (args.contains(QStringLiteral("--startup")))
+        return startup(folder, argc, argv);
+    if (args.contains(QStringLiteral("--prepare")))
+        return prepare(folder);
+    if (args.contains(QStringLiteral("--orders")))
+        return orders(folder, argc, argv);
+    if (args.contains(QStringLiteral("--sorts")))
+        return sorts(folder, argc, argv);
     if (args.contains(QStringLiteral("--child")))
-        return child(option(QStringLiteral("--child"), QStringLiteral("0")).toLongLong(), dataDir, repeat,
-                     args.contains(QStringLiteral("--startup")), argc, argv);
+        return child(folder, repeat, argc, argv);
 
+    Parent parent;
+    parent.self = QString::fromLocal8Bit(argv[0]);
+    parent.repeat = repeat;
+    parent.dataDir = option(QStringLiteral("--data"), QDir::currentPath() + QStringLiteral("/bench-data"));
+    QDir().mkpath(parent.dataDir);
     const QStringList sizes =
-        option(QStringLiteral("--sizes"), QStringLiteral("10000,100000,1000000")).split(QLatin1Char(','));
-    std::map<QString, std::map<QString, std::pair<double, double>>> table; // metric -> size -> (ours, peer)
+        option(QStringLiteral("--sizes"), QStringLiteral("100000,1000000")).split(QLatin1Char(','));
+
+    // metric -> size -> (total, held, sqlite)
+    std::map<QString, std::map<QString, std::array<double, 3>>> table;
     QStringList metrics;
-    double baseline = 0;
-    auto runChild = [&](const QString& size, bool startupOnly) {
-        QProcess run;
-        run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList childArgs = {QStringLiteral("--child"),  size,
-                                 QStringLiteral("--data"),   dataDir,
-                                 QStringLiteral("--repeat"), QString::number(repeat)};
-        if (startupOnly)
-            childArgs << QStringLiteral("--startup");
-        run.start(QString::fromLocal8Bit(argv[0]), childArgs);
-        run.waitForFinished(-1);
-        return run.readAllStandardOutput();
-    };
-    for (const QString& size : QStringList{QStringLiteral("0")} + sizes) {
-        std::fprintf(stderr, "measuring %s records...\n", qPrintable(size));
-        QByteArray output = runChild(size, false);
-        if (size != QLatin1String("0")) {
-            std::vector<double> startups;
-            for (int i = 0; i < std::min(repeat, 5); ++i) {
-                const QList<QByteArray> cells = runChild(size, true).trimmed().split('\t');
-                if (cells.size() == 3)
-                    startups.push_back(cells[2].toDouble());
-            }
-            if (!startups.empty())
-                output.prepend(QByteArray("RESULT\tstart-up\t") + QByteArray::number(median(startups), 'f', 3) + "\n");
-        }
+    auto record = [&](const QString& size, const QByteArray& output) {
         for (const QByteArray& line : output.split('\n')) {
             const QList<QByteArray> cells = line.split('\t');
-            if (cells.size() != 3)
+            if (cells.size() < 3)
                 continue;
             const QString metric = QString::fromUtf8(cells[1]);
             if (cells[0] == "PEER") {
-                table[metric][size].second = cells[2].toDouble();
-                continue;
+                table[metric][size][2] = cells[2].toDouble();
+            } else if (cells[0] == "RESULT" && cells.size() == 4) {
+                if (!metrics.contains(metric))
+                    metrics << metric;
+                table[metric][size] = {cells[2].toDouble(), cells[3].toDouble(), -1};
             }
-            if (cells[0] != "RESULT")
-                continue;
-            if (size == QLatin1String("0")) {
-                baseline = cells[2].toDouble();
-                continue;
+        }
+    };
+    for (const QString& size : sizes) {
+        std::fprintf(stderr, "measuring %s records...\n", qPrintable(size));
+        const QString source = QStringLiteral("%1/generated-%2.db").arg(parent.dataDir, size);
+        if (!QFile::exists(source)) {
+            std::fprintf(stderr, "generating %s records...\n", qPrintable(size));
+            DbTool::generate(source + QStringLiteral(".new"), size.toLongLong(), 20261208);
+            QFile::rename(source + QStringLiteral(".new"), source);
+        }
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath(QStringLiteral("Data"));
+        const QString tablePath = dir.path() + QStringLiteral("/Data/list.db");
+        const QString cachePath = TableCache::pathFor(tablePath);
+        QFile::copy(source, tablePath);
+        const QStringList inFolder = {QStringLiteral("--folder"), dir.path()};
+
+        auto startups = [&](bool warm) {
+            std::vector<double> shown, reads;
+            for (int i = 0; i < parent.repeat; ++i) {
+                if (!warm)
+                    QFile::remove(cachePath);
+                reads.push_back(Parent::readFile(tablePath) + (warm ? Parent::readFile(cachePath) : 0));
+                double after = -1;
+                parent.run(QStringList{QStringLiteral("--startup")} + inFolder, &after);
+                shown.push_back(after);
             }
+            const QByteArray name = warm ? "start-up with the cache" : "start-up without a cache";
+            table[QString::fromUtf8(name)][size] = {median(shown), -1, median(reads)};
+            if (!metrics.contains(QString::fromUtf8(name)))
+                metrics << QString::fromUtf8(name);
+        };
+        startups(false);
+        parent.run(QStringList{QStringLiteral("--prepare")} + inFolder);
+        startups(true);
+        std::map<QString, std::vector<std::array<double, 2>>> sortRuns;
+        for (int i = 0; i < parent.repeat; ++i) {
+            for (const char* mode : {"--sorts", "--orders"}) {
+                const QByteArray output = parent.run(QStringList{QLatin1String(mode)} + inFolder);
+                for (const QByteArray& line : output.split('\n')) {
+                    const QList<QByteArray> cells = line.split('\t');
+                    if (cells.size() == 4 && cells[0] == "RESULT")
+                        sortRuns[QString::fromUtf8(cells[1])].push_back({cells[2].toDouble(), cells[3].toDouble()});
+                }
+            }
+            parent.run(QStringList{QStringLiteral("--prepare")} + inFolder); // --orders removed it
+        }
+        for (const auto& [metric, runs] : sortRuns) {
+            std::vector<double> totals, helds;
+            for (const auto& r : runs) {
+                totals.push_back(r[0]);
+                helds.push_back(r[1]);
+            }
+            table[metric][size] = {median(totals), median(helds), -1};
             if (!metrics.contains(metric))
                 metrics << metric;
-            table[metric][size] = {cells[2].toDouble(), -1};
         }
+        record(size, parent.run(QStringList{QStringLiteral("--child"), QStringLiteral("--repeat"),
+                                            QString::number(parent.repeat)} +
+                                inFolder));
     }
 
-    std::printf(
-        "Medians in milliseconds unless marked; in brackets SQLite's time for the same query and ours/SQLite.\n");
-    std::printf("Baseline peak memory with an empty table: %.1f MB.\n\n", baseline);
-    std::printf("| measurement |");
+    std::printf("Medians in milliseconds unless marked. Each cell: the time until done / the longest the "
+                "window's thread was held; in brackets SQLite's time for the same query (for start-up: "
+                "reading the files with cat) and the ratio.\n\n| measurement |");
     for (const QString& size : sizes)
         std::printf(" %s records |", qPrintable(QLocale(QLocale::English).toString(size.toLongLong())));
     std::printf("\n|---|");
@@ -427,11 +646,14 @@ int main(int argc, char** argv)
     for (const QString& metric : metrics) {
         std::printf("| %s |", qPrintable(metric));
         for (const QString& size : sizes) {
-            const auto [ours, sqlitePeer] = table[metric][size];
-            if (sqlitePeer > 0)
-                std::printf(" %.2f (SQLite %.1f, %.2f) |", ours, sqlitePeer, ours / sqlitePeer);
-            else
-                std::printf(" %.2f |", ours);
+            const auto [total, held, reference] = table[metric][size];
+            QString cell = QString::number(total, 'f', total < 10 ? 2 : 1);
+            if (held >= 0)
+                cell += QStringLiteral(" / ") + QString::number(held, 'f', held < 10 ? 2 : 1);
+            if (reference > 0)
+                cell += QStringLiteral(" (%1, %2)")
+                            .arg(QString::number(reference, 'f', 1), QString::number(total / reference, 'f', 2));
+            std::printf(" %s |", qPrintable(cell));
         }
         std::printf("\n");
     }

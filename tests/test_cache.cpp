@@ -172,6 +172,8 @@ void TestCache::anotherCopysChangesReachEveryOrder()
 
     // A few changes: placed into the orders one by one. Empty texts stay empty texts.
     execute(path, "UPDATE newspapers SET Name = 'Zzz last now', City = '' WHERE No IN (8, 11, 14);"
+                  "UPDATE newspapers SET Name = 'Zzz b' WHERE No = 20;"
+                  "UPDATE newspapers SET Name = 'Zzz a' WHERE No = 23;"
                   "UPDATE newspapers SET Country = 'Åland', Url = NULL WHERE No = 2;"
                   "DELETE FROM newspapers WHERE No IN (5, 17);"
                   "INSERT INTO newspapers VALUES (9001, 'Éclair', 'www.eclair.example', 'France', "

@@ -1,4 +1,5 @@
 #include "datatool/DbTool.h"
+#include "startup/Startup.h"
 
 #include <QCoreApplication>
 #include <fcntl.h>
@@ -24,6 +25,7 @@ bool holdIfClosed(int fd)
 
 int main(int argc, char** argv)
 {
+    Startup::returnMemoryPromptly();
     holdIfClosed(STDIN_FILENO);
     const bool outputClosed = holdIfClosed(STDOUT_FILENO);
     holdIfClosed(STDERR_FILENO);

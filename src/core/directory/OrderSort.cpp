@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <thread>
 #include <unordered_map>
 
@@ -21,6 +22,11 @@ constexpr std::size_t InsertionMaximum = 32;
 // A field with at most this many different texts (country, category, ...) is ordered by
 // ranking its texts once each; collation keys cost far more than counting.
 constexpr std::size_t RankedMaximum = 4096;
+// From this many records on, every key held at once would take more memory than the
+// records' text: such a field is sorted in buckets (see sortInBuckets).
+constexpr std::size_t BucketSortMinimum = 1u << 18;
+// A few thousand records a bucket at a million records: keys for one bucket are tiny.
+constexpr std::size_t BucketCount = 1024;
 
 // A collation key takes about a microsecond, so keying is shared among the cores from
 // a few thousand records on.
@@ -82,12 +88,13 @@ int compareNumbers(qint64 a, qint64 b)
 class Keys
 {
 public:
-    Keys(const RecordStore& store, int position, const std::vector<Slot>& input)
+    Keys(const RecordStore& store, int position, const std::vector<Slot>& input, bool onEveryCore)
     {
-        const unsigned parts = coresFor(input.size(), ParallelKeysMinimum);
+        const std::size_t minimum = onEveryCore ? ParallelKeysMinimum : std::numeric_limits<std::size_t>::max();
+        const unsigned parts = coresFor(input.size(), minimum);
         m_parts.resize(parts);
         m_share = std::max<std::size_t>(1, input.size() / parts);
-        onCores(input.size(), ParallelKeysMinimum, [&](unsigned part, std::size_t from, std::size_t to) {
+        onCores(input.size(), minimum, [&](unsigned part, std::size_t from, std::size_t to) {
             Part& mine = m_parts[part];
             mine.first = from;
             mine.start.reserve(to - from + 1);
@@ -97,7 +104,6 @@ public:
                     Collation::appendKey(*text, mine.bytes);
             }
             mine.start.push_back(static_cast<std::uint32_t>(mine.bytes.size()));
-            mine.bytes.shrink_to_fit();
         });
     }
 
@@ -344,18 +350,23 @@ std::vector<Slot> byNumber(const RecordStore& store)
     return sequence;
 }
 
-void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position)
+namespace {
+
+// Sorts sequence by the collation of `position`, stably, with every record's key made at
+// once; keyed on every core when `onEveryCore`.
+void sortWithKeys(std::vector<Slot>& sequence, const RecordStore& store, int position, bool onEveryCore)
 {
-    if (sortByRank(sequence, store, position))
-        return;
     const std::size_t n = sequence.size();
     std::vector<Item> items(n);
     {
-        const Keys keys(store, position, sequence);
+        const Keys keys(store, position, sequence, onEveryCore);
         for (std::size_t i = 0; i < n; ++i)
             items[i].index = static_cast<std::uint32_t>(i);
         std::vector<Item> buffer;
-        sortRangeOnCores(items.data(), n, keys, 0, buffer);
+        if (onEveryCore)
+            sortRangeOnCores(items.data(), n, keys, 0, buffer);
+        else
+            sortRange(items.data(), n, keys, 0, buffer);
     }
     // The input is no longer needed as it was: write the order over it.
     std::vector<Slot> input;
@@ -363,6 +374,79 @@ void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int posit
     sequence.resize(n);
     for (std::size_t i = 0; i < n; ++i)
         sequence[i] = input[items[i].index];
+}
+
+// Sorts a large sequence without holding every key at once: keys of a sample split the
+// collation into buckets, each record is put in its bucket by its key, and the buckets
+// are sorted one by one with their own keys. Keys are made twice, but memory stays a
+// few bytes a record where holding all keys would take more than the text itself.
+void sortInBuckets(std::vector<Slot>& sequence, const RecordStore& store, int position)
+{
+    const std::size_t n = sequence.size();
+    std::vector<std::string> splitters;
+    {
+        const std::size_t sampleSize = std::min(n, BucketCount * 16);
+        std::vector<std::string> sample;
+        sample.reserve(sampleSize);
+        for (std::size_t i = 0; i < sampleSize; ++i)
+            sample.push_back(key(store, sequence[i * n / sampleSize], position));
+        std::sort(sample.begin(), sample.end());
+        sample.erase(std::unique(sample.begin(), sample.end()), sample.end());
+        const std::size_t step = std::max<std::size_t>(1, sample.size() / BucketCount);
+        for (std::size_t i = step; i < sample.size(); i += step)
+            splitters.push_back(std::move(sample[i]));
+    }
+    const std::size_t buckets = splitters.size() + 1;
+
+    // Equal keys fall into the same bucket, after the splitter they equal.
+    std::vector<std::uint16_t> bucketOf(n);
+    onCores(n, ParallelKeysMinimum, [&](unsigned, std::size_t from, std::size_t to) {
+        std::string k;
+        for (std::size_t i = from; i < to; ++i) {
+            k.clear();
+            if (const auto text = store.text(sequence[i], position))
+                Collation::appendKey(*text, k);
+            bucketOf[i] = static_cast<std::uint16_t>(std::upper_bound(splitters.begin(), splitters.end(), k) -
+                                                     splitters.begin());
+        }
+    });
+    std::vector<std::size_t> start(buckets + 1, 0);
+    for (const std::uint16_t b : bucketOf)
+        ++start[b + 1];
+    for (std::size_t b = 1; b <= buckets; ++b)
+        start[b] += start[b - 1];
+    {
+        // Placed in input order, so each bucket keeps the records' order by number.
+        std::vector<Slot> bucketed(n);
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        for (std::size_t i = 0; i < n; ++i)
+            bucketed[next[bucketOf[i]]++] = sequence[i];
+        sequence.swap(bucketed);
+    }
+    std::vector<std::uint16_t>().swap(bucketOf);
+
+    std::atomic<std::size_t> nextBucket{0};
+    onCores(coresFor(n, ParallelKeysMinimum), 1, [&](unsigned, std::size_t, std::size_t) {
+        std::vector<Slot> part;
+        for (std::size_t b = nextBucket++; b < buckets; b = nextBucket++) {
+            part.assign(sequence.begin() + static_cast<std::ptrdiff_t>(start[b]),
+                        sequence.begin() + static_cast<std::ptrdiff_t>(start[b + 1]));
+            sortWithKeys(part, store, position, false);
+            std::copy(part.begin(), part.end(), sequence.begin() + static_cast<std::ptrdiff_t>(start[b]));
+        }
+    });
+}
+
+} // namespace
+
+void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position)
+{
+    if (sortByRank(sequence, store, position))
+        return;
+    if (sequence.size() >= BucketSortMinimum)
+        sortInBuckets(sequence, store, position);
+    else
+        sortWithKeys(sequence, store, position, true);
 }
 
 } // namespace OrderSort

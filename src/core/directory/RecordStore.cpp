@@ -13,7 +13,6 @@ constexpr std::size_t ChunkSize = 4u << 20;
 void RecordStore::clear()
 {
     m_entries.clear();
-    m_entries.shrink_to_fit();
     m_longLengths.clear();
     m_chunks.clear();
     m_borrowed.reset();
@@ -21,11 +20,9 @@ void RecordStore::clear()
     m_live = 0;
 }
 
-void RecordStore::load(sqlite::Database& db, qint64 from, qint64 to, std::size_t expected)
+void RecordStore::load(sqlite::Database& db, qint64 from, qint64 to)
 {
     clear();
-    // Sizing the entry table up front avoids a doubling copy of a million entries.
-    m_entries.reserve(expected);
     sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers "
                              "WHERE No >= ?1 AND No < ?2 ORDER BY No");
     st.bind(1, from);
@@ -37,8 +34,7 @@ void RecordStore::load(sqlite::Database& db, qint64 from, qint64 to, std::size_t
             texts[i] = st.text(i + 1);
             lengths[i] = st.isNull(i + 1) ? Blank : static_cast<std::uint32_t>(texts[i].size());
         }
-        m_entries.emplace_back();
-        m_entries.back().no = st.int64(0);
+        m_entries.emplace_back().no = st.int64(0);
         place(static_cast<Slot>(m_entries.size() - 1), texts, lengths);
     }
     m_live = m_entries.size();
@@ -48,10 +44,10 @@ void RecordStore::append(RecordStore&& other)
 {
     const auto chunkShift = static_cast<std::uint64_t>(m_chunks.size()) << 32;
     const auto slotShift = static_cast<Slot>(m_entries.size());
-    m_entries.reserve(m_entries.size() + other.m_entries.size());
-    for (Entry entry : other.m_entries) {
+    for (std::size_t i = 0; i < other.m_entries.size(); ++i) {
+        Entry& entry = m_entries.emplace_back();
+        entry = other.m_entries[i];
         entry.start += chunkShift;
-        m_entries.push_back(entry);
     }
     for (auto& [slot, lengths] : other.m_longLengths)
         m_longLengths.emplace(slot + slotShift, lengths);
@@ -64,11 +60,6 @@ void RecordStore::append(RecordStore&& other)
     }
     m_live += other.m_live;
     other.clear();
-}
-
-void RecordStore::reserveMore(std::size_t records)
-{
-    m_entries.reserve(m_entries.size() + records);
 }
 
 void RecordStore::place(Slot slot, const std::array<std::string_view, Field::TextCount>& texts, const Lengths& lengths)
@@ -163,8 +154,7 @@ RecordStore::Slot RecordStore::add(qint64 no, const std::array<QByteArray, Field
         views[i] = std::string_view(texts[i].constData(), static_cast<std::size_t>(texts[i].size()));
         lengths[i] = texts[i].isEmpty() ? Blank : static_cast<std::uint32_t>(texts[i].size());
     }
-    m_entries.emplace_back();
-    m_entries.back().no = no;
+    m_entries.emplace_back().no = no;
     const auto slot = static_cast<Slot>(m_entries.size() - 1);
     place(slot, views, lengths);
     ++m_live;
@@ -207,8 +197,7 @@ RecordStore::Slot RecordStore::addExact(qint64 no, const ExactTexts& texts)
 {
     Lengths lengths;
     const auto views = viewsOf(texts, lengths, Blank);
-    m_entries.emplace_back();
-    m_entries.back().no = no;
+    m_entries.emplace_back().no = no;
     const auto slot = static_cast<Slot>(m_entries.size() - 1);
     place(slot, views, lengths);
     ++m_live;

@@ -16,6 +16,50 @@ namespace sqlite {
 class Database;
 }
 
+// A growing array kept in blocks of a fixed size: growing never moves what is there, so
+// a million entries never need their space twice.
+template <class T>
+class BlockVector
+{
+public:
+    static constexpr unsigned BlockBits = 16;
+    static constexpr std::size_t BlockSize = std::size_t(1) << BlockBits;
+
+    std::size_t size() const { return m_size; }
+    T& operator[](std::size_t i) { return m_blocks[i >> BlockBits][i & (BlockSize - 1)]; }
+    const T& operator[](std::size_t i) const { return m_blocks[i >> BlockBits][i & (BlockSize - 1)]; }
+    T& emplace_back()
+    {
+        if (m_size == m_blocks.size() * BlockSize)
+            m_blocks.push_back(std::make_unique<T[]>(BlockSize));
+        T& added = (*this)[m_size++];
+        added = T();
+        return added;
+    }
+    void clear()
+    {
+        m_blocks.clear();
+        m_blocks.shrink_to_fit();
+        m_size = 0;
+    }
+    // For reading and writing whole blocks at once.
+    std::size_t blockCount() const { return m_blocks.size(); }
+    T* block(std::size_t b) { return m_blocks[b].get(); }
+    const T* block(std::size_t b) const { return m_blocks[b].get(); }
+    // Makes room for exactly `count` entries in whole blocks, holding default values.
+    void resize(std::size_t count)
+    {
+        clear();
+        while (m_blocks.size() * BlockSize < count)
+            m_blocks.push_back(std::make_unique<T[]>(BlockSize));
+        m_size = count;
+    }
+
+private:
+    std::vector<std::unique_ptr<T[]>> m_blocks;
+    std::size_t m_size = 0;
+};
+
 // The directory's records held in memory, so that searching and ordering a million
 // of them never goes back to the file. Texts are kept as UTF-8 in large chunks;
 // every record has a stable slot number for the whole time it is loaded.
@@ -27,13 +71,11 @@ public:
     static constexpr std::size_t ReadSlack = 16;
 
     // Replaces the contents with the records of the file numbered from `from` up to but
-    // not including `to`, in No order; `expected` records are made room for at once.
-    void load(sqlite::Database& db, qint64 from, qint64 to, std::size_t expected);
+    // not including `to`, in No order.
+    void load(sqlite::Database& db, qint64 from, qint64 to);
     // Appends the records of other, which all number higher than this store's, after them.
     void append(RecordStore&& other);
     void clear();
-    // Leaves room for this many more records, so the first additions move nothing.
-    void reserveMore(std::size_t records);
 
     Slot slotCount() const { return static_cast<Slot>(m_entries.size()); }
     std::size_t liveCount() const { return m_live; }
@@ -101,7 +143,7 @@ private:
         const char* data = nullptr;
     };
 
-    std::vector<Entry> m_entries;
+    BlockVector<Entry> m_entries;
     std::unordered_map<Slot, Lengths> m_longLengths;
     std::vector<Chunk> m_chunks;
     std::shared_ptr<const void> m_borrowed;

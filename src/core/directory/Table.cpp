@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <limits>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace {
 
@@ -271,7 +272,6 @@ void Table::readAgain(const std::function<void()>& then)
         m_stamp = loaded->stamp;
         m_dataVersion = loaded->dataVersion;
         m_store = std::move(loaded->store);
-        m_store.reserveMore(RoomForAdditions);
         m_orders = std::move(loaded->orders);
         for (auto& built : m_orders) {
             if (built)
@@ -299,10 +299,13 @@ void Table::readAgain(const std::function<void()>& then)
 
 void Table::readChanges(const std::function<void()>& then)
 {
+    // Where each changed or added record goes in each order, found off the window's
+    // thread: before which record of the order as it stands (its index there).
+    using Placement = std::vector<std::pair<std::size_t, Slot>>;
     struct Read
     {
         TableFile::Changes changes;
-        Orders merged; // the text orders with the changes placed, when there are few
+        std::array<std::optional<Placement>, Field::NamedCount> placements;
     };
     auto read = std::make_shared<Read>();
     const std::vector<Slot>& byNumber = order(Field::No);
@@ -317,17 +320,13 @@ void Table::readChanges(const std::function<void()>& then)
         Slot next = m_store.slotCount();
         for (const TableFile::Change& change : list)
             slotOf.push_back(change.slot ? *change.slot : next++);
-        std::vector<bool> moved(next, false);
-        for (const TableFile::Change& change : list) {
-            if (change.slot)
-                moved[*change.slot] = true;
-        }
         for (int position = Field::Name; position < Field::NamedCount; ++position) {
             if (!m_orders[position])
                 continue;
             const std::vector<Slot>& old = *m_orders[position];
             struct Placed
             {
+                std::size_t at;
                 std::string key;
                 qint64 no;
                 Slot slot;
@@ -337,23 +336,21 @@ void Table::readChanges(const std::function<void()>& then)
                 if (list[i].deleted)
                     continue;
                 const auto& text = list[i].texts[static_cast<size_t>(position - 1)];
-                placed.push_back({text ? Collation::key(*text) : std::string(), list[i].no, slotOf[i]});
+                Placed p{0, text ? Collation::key(*text) : std::string(), list[i].no, slotOf[i]};
+                p.at = static_cast<std::size_t>(std::lower_bound(old.begin(), old.end(), 0, [&](Slot a, int) {
+                                                    return OrderSort::compare(m_store, position, a, p.key, p.no) < 0;
+                                                }) -
+                                                old.begin());
+                placed.push_back(std::move(p));
             }
-            std::sort(placed.begin(), placed.end(),
-                      [](const Placed& a, const Placed& b) { return a.key != b.key ? a.key < b.key : a.no < b.no; });
-            std::vector<Slot> merged;
-            merged.reserve(old.size() + placed.size() + RoomForAdditions);
-            auto from = old.begin();
-            for (const Placed& p : placed) {
-                const auto at = std::lower_bound(from, old.end(), p, [&](Slot a, const Placed& b) {
-                    return OrderSort::compare(m_store, position, a, b.key, b.no) < 0;
-                });
-                std::copy_if(from, at, std::back_inserter(merged), [&](Slot s) { return !moved[s]; });
-                merged.push_back(p.slot);
-                from = at;
-            }
-            std::copy_if(from, old.end(), std::back_inserter(merged), [&](Slot s) { return !moved[s]; });
-            read->merged[position] = std::move(merged);
+            // Records placed before the same one go in their own order: by key, then number.
+            std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+                return std::tie(a.at, a.key, a.no) < std::tie(b.at, b.key, b.no);
+            });
+            Placement placement;
+            for (const Placed& p : placed)
+                placement.emplace_back(p.at, p.slot);
+            read->placements[position] = std::move(placement);
         }
     };
     auto done = [this, read, version, then] {
@@ -387,9 +384,14 @@ void Table::readChanges(const std::function<void()>& then)
             }
         }
         m_orders[Field::No].reset();
+        std::vector<bool> moved(m_store.slotCount(), false);
+        for (const TableFile::Change& change : read->changes.list) {
+            if (change.slot)
+                moved[*change.slot] = true;
+        }
         for (int position = Field::Name; position < Field::NamedCount; ++position) {
-            if (read->merged[position])
-                m_orders[position] = std::move(read->merged[position]);
+            if (read->placements[position])
+                placeInOrder(*m_orders[position], moved, *read->placements[position]);
             else
                 m_orders[position].reset();
         }
@@ -421,6 +423,30 @@ void Table::installOrder(int position, std::vector<Slot> order)
     order.reserve(order.size() + RoomForAdditions);
     m_orders[position] = std::move(order);
     releaseFreeMemory();
+}
+
+void Table::placeInOrder(std::vector<Slot>& order, const std::vector<bool>& moved,
+                         const std::vector<std::pair<std::size_t, Slot>>& placement)
+{
+    // In place, so no order is ever held twice: first the moved records leave, each
+    // placement's index following; then, from the back, the placed records go in.
+    std::size_t kept = 0;
+    std::size_t p = 0;
+    std::vector<std::size_t> at(placement.size());
+    for (std::size_t i = 0; i <= order.size(); ++i) {
+        for (; p < placement.size() && placement[p].first == i; ++p)
+            at[p] = kept;
+        if (i < order.size() && !moved[order[i]])
+            order[kept++] = order[i];
+    }
+    order.resize(kept + placement.size());
+    std::size_t write = order.size();
+    std::size_t read = kept;
+    for (std::size_t q = placement.size(); q-- > 0;) {
+        while (read > at[q])
+            order[--write] = order[--read];
+        order[--write] = placement[q].second;
+    }
 }
 
 void Table::withOrder(int position, const std::function<void()>& then)

@@ -134,6 +134,8 @@ private:
     void readAgain(const std::function<void()>& then);
     void readChanges(const std::function<void()>& then);
     void withOrder(int position, const std::function<void()>& then);
+    static void placeInOrder(std::vector<Slot>& order, const std::vector<bool>& moved,
+                             const std::vector<std::pair<std::size_t, Slot>>& placement);
     void runJob(std::function<void()> work, std::function<void()> done);
     void completeJob();
     void failed(const QString& message);

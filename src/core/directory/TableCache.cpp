@@ -154,11 +154,18 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
             return refuse(QStringLiteral("the cache is damaged"));
     }
 
-    std::vector<RecordStore::Entry> entries(slotTotal);
-    if (!readAt(file.fd(), entries.data(), entriesSize, header.entriesOffset))
-        return refuse(QStringLiteral("the cache cannot be read"));
+    BlockVector<RecordStore::Entry> entries;
+    entries.resize(slotTotal);
+    for (std::size_t b = 0; b < entries.blockCount(); ++b) {
+        const quint64 first = b * entries.BlockSize;
+        const quint64 count = std::min<quint64>(entries.BlockSize, slotTotal - first);
+        if (!readAt(file.fd(), entries.block(b), count * sizeof(RecordStore::Entry),
+                    header.entriesOffset + first * sizeof(RecordStore::Entry)))
+            return refuse(QStringLiteral("the cache cannot be read"));
+    }
     quint64 live = 0;
-    for (const RecordStore::Entry& entry : entries) {
+    for (std::size_t i = 0; i < slotTotal; ++i) {
+        const RecordStore::Entry& entry = entries[i];
         if (!entry.live)
             continue;
         ++live;

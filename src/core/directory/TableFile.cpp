@@ -114,24 +114,22 @@ void loadAll(sqlite::Database& db, const QString& path, const Stamp& stamp, Reco
     const qint64 count = single(db, "SELECT count(*) FROM newspapers");
     const std::optional<qint64> middle = middleNumber(db, count);
     if (!middle) {
-        store.load(db, Lowest, Highest, static_cast<std::size_t>(count));
+        store.load(db, Lowest, Highest);
         return;
     }
-    // Each half reserves a little more than its share, in case the numbers are uneven.
-    const auto half = static_cast<std::size_t>(count / 2 + count / 32);
     RecordStore upper;
     bool sameState = false;
     std::exception_ptr failure;
     std::thread reader([&] {
         try {
             onOwnConnection(path, stamp, sameState,
-                            [&](sqlite::Database& own) { upper.load(own, *middle, Highest, half); });
+                            [&](sqlite::Database& own) { upper.load(own, *middle, Highest); });
         } catch (...) {
             failure = std::current_exception();
         }
     });
     try {
-        store.load(db, Lowest, *middle, half);
+        store.load(db, Lowest, *middle);
     } catch (...) {
         reader.join();
         throw;
@@ -140,7 +138,7 @@ void loadAll(sqlite::Database& db, const QString& path, const Stamp& stamp, Reco
     // Another program may have committed before the second reader began: read its half
     // here then, on the connection that holds the state being read.
     if (failure || !sameState)
-        upper.load(db, *middle, Highest, half);
+        upper.load(db, *middle, Highest);
     store.append(std::move(upper));
 }
 

@@ -4,6 +4,9 @@
 #include "errors/AppError.h"
 
 #include <QFile>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace Startup {
 
@@ -30,6 +33,16 @@ int run(const Attempt& attempt, const QString& dataPath)
     }
     removeEngineFiles(dataPath);
     return attempt(true);
+}
+
+void returnMemoryPromptly()
+{
+#ifdef __GLIBC__
+    // A fixed threshold: the C library would otherwise raise it after each large free,
+    // and keep the next large blocks in its pools.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+#endif
 }
 
 qint32 openDirectory(Table& table, const QString& dataPath)

@@ -24,6 +24,11 @@ void removeEngineFiles(const QString& folder);
 using Attempt = std::function<int(bool lastAttempt)>;
 int run(const Attempt& attempt, const QString& dataPath);
 
+// Large blocks (a million-record order, a sort's scratch space) go back to the system
+// as soon as they are freed, rather than staying in the C library's pools: called first
+// thing by each program.
+void returnMemoryPromptly();
+
 // The table's part of the main window's creation: reopens the table from the data
 // folder (dataPath ends in a separator), switches the filter off, reads the highest
 // record number from the last record in number order (0 when that read fails), then
