@@ -24,7 +24,7 @@ constexpr std::size_t InsertionMaximum = 32;
 constexpr std::size_t RankedMaximum = 4096;
 // From this many records on, every key held at once would take more memory than the
 // records' text: such a field is sorted in buckets (see sortInBuckets).
-constexpr std::size_t BucketSortMinimum = 1u << 18;
+std::atomic<std::size_t> g_bucketSortMinimum{1u << 18};
 // A few thousand records a bucket at a million records: keys for one bucket are tiny.
 constexpr std::size_t BucketCount = 1024;
 
@@ -406,8 +406,8 @@ void sortInBuckets(std::vector<Slot>& sequence, const RecordStore& store, int po
             k.clear();
             if (const auto text = store.text(sequence[i], position))
                 Collation::appendKey(*text, k);
-            bucketOf[i] = static_cast<std::uint16_t>(std::upper_bound(splitters.begin(), splitters.end(), k) -
-                                                     splitters.begin());
+            bucketOf[i] =
+                static_cast<std::uint16_t>(std::upper_bound(splitters.begin(), splitters.end(), k) - splitters.begin());
         }
     });
     std::vector<std::size_t> start(buckets + 1, 0);
@@ -439,11 +439,16 @@ void sortInBuckets(std::vector<Slot>& sequence, const RecordStore& store, int po
 
 } // namespace
 
+void setBucketSortMinimum(std::size_t records)
+{
+    g_bucketSortMinimum = records;
+}
+
 void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position)
 {
     if (sortByRank(sequence, store, position))
         return;
-    if (sequence.size() >= BucketSortMinimum)
+    if (sequence.size() >= g_bucketSortMinimum)
         sortInBuckets(sequence, store, position);
     else
         sortWithKeys(sequence, store, position, true);

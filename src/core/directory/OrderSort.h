@@ -27,4 +27,8 @@ std::vector<Slot> byNumber(const RecordStore& store);
 // other is keyed on every core and radix-sorted.
 void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position);
 
+// Fields of at least this many records are sorted in buckets, to hold fewer keys at once
+// (the default suits a million records; tests lower it to sort small tables that way).
+void setBucketSortMinimum(std::size_t records);
+
 } // namespace OrderSort

@@ -337,9 +337,11 @@ void Table::readChanges(const std::function<void()>& then)
                     continue;
                 const auto& text = list[i].texts[static_cast<size_t>(position - 1)];
                 Placed p{0, text ? Collation::key(*text) : std::string(), list[i].no, slotOf[i]};
-                p.at = static_cast<std::size_t>(std::lower_bound(old.begin(), old.end(), 0, [&](Slot a, int) {
-                                                    return OrderSort::compare(m_store, position, a, p.key, p.no) < 0;
-                                                }) -
+                p.at = static_cast<std::size_t>(std::lower_bound(old.begin(), old.end(), 0,
+                                                                 [&](Slot a, int) {
+                                                                     return OrderSort::compare(m_store, position, a,
+                                                                                               p.key, p.no) < 0;
+                                                                 }) -
                                                 old.begin());
                 placed.push_back(std::move(p));
             }

@@ -122,8 +122,7 @@ void loadAll(sqlite::Database& db, const QString& path, const Stamp& stamp, Reco
     std::exception_ptr failure;
     std::thread reader([&] {
         try {
-            onOwnConnection(path, stamp, sameState,
-                            [&](sqlite::Database& own) { upper.load(own, *middle, Highest); });
+            onOwnConnection(path, stamp, sameState, [&](sqlite::Database& own) { upper.load(own, *middle, Highest); });
         } catch (...) {
             failure = std::current_exception();
         }
