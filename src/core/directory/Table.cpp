@@ -529,10 +529,28 @@ void Table::rebuildView()
         m_judge = rule;
         judgeAll();
     }
+    // The order's halves are filtered on two cores when it is large: each record's
+    // verdict is a read at random.
+    const std::size_t n = ord.size();
+    const std::size_t half = n >= ParallelJudgeMinimum * 8 ? n / 2 : n;
+    std::vector<Slot> second;
+    std::thread helper;
+    if (half < n) {
+        helper = std::thread([&] {
+            for (std::size_t i = half; i < n; ++i) {
+                if (m_accepted[ord[i]])
+                    second.push_back(ord[i]);
+            }
+        });
+    }
     m_view.clear();
-    for (Slot s : ord) {
-        if (m_accepted[s])
-            m_view.push_back(s);
+    for (std::size_t i = 0; i < half; ++i) {
+        if (m_accepted[ord[i]])
+            m_view.push_back(ord[i]);
+    }
+    if (helper.joinable()) {
+        helper.join();
+        m_view.insert(m_view.end(), second.begin(), second.end());
     }
     m_view.shrink_to_fit();
 }
