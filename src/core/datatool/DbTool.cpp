@@ -4,6 +4,7 @@
 #include "datatool/CsvRecords.h"
 #include "datatool/Generator.h"
 #include "datatool/links/LinkCommand.h"
+#include "datatool/merge/MergeCommand.h"
 #include "directory/Record.h"
 #include "directory/Sqlite.h"
 #include "directory/TableCache.h"
@@ -231,6 +232,28 @@ const char* const Usage =
     "                       Exit status 0 when all are ok, moved or redirected, 1 when any is\n"
     "                       broken, unreachable or refused, 2 on wrong use or an unreadable\n"
     "                       table, 130 after Ctrl+C (the report then holds what was checked).\n"
+    "  merge DB NEWER [--base BASE] [--dry-run] [--report CSV]\n"
+    "                       Bring DB up to date with NEWER (a table or a CSV file in the import\n"
+    "                       format), all or none. Records are the same newspaper when their web\n"
+    "                       addresses match (http/https, letter case of the host, a leading www.\n"
+    "                       and a trailing / ignored), or else their names and countries in any\n"
+    "                       letter case; numbers never match, and added records are numbered\n"
+    "                       after DB's highest. A newspaper listed twice in NEWER is taken from\n"
+    "                       its first record; the others are reported as kept.\n"
+    "                       --base BASE: the directory DB started from (a table or CSV). What\n"
+    "                         NEWER changed since BASE is applied where DB still has BASE's\n"
+    "                         version: added, updated, removed. Where DB changed it too, it is a\n"
+    "                         conflict and DB's version stays; what DB deleted stays deleted and\n"
+    "                         what DB added is never touched.\n"
+    "                       Without --base only records DB lacks are added; records that\n"
+    "                         differ are reported as conflicts and left as they are.\n"
+    "                       --dry-run: report what would change; DB is only read.\n"
+    "                       --report CSV: Action,No,Name,Url,Country,State,City,Category,\n"
+    "                         Differences,Reason per record added, updated, removed, in\n"
+    "                         conflict or kept; without it only the counts are printed.\n"
+    "                       Exit status 0 when merged with no conflict, 1 when conflicts were\n"
+    "                       left as DB has them, 2 on wrong use, an unreadable input or a\n"
+    "                       failed write (DB is then as it was).\n"
     "  --help               Show this text.\n"
     "  --version            Show the version.\n"
     "\n"
@@ -279,9 +302,11 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
         std::printf("kestrove-db %s\n", qUtf8Printable(ProgramVersion));
         return 0;
     }
-    // check-links reads its own options.
+    // check-links and merge read their own options.
     if (command == QLatin1String("check-links"))
         return links::checkLinksCommand(args);
+    if (command == QLatin1String("merge"))
+        return merge::mergeCommand(args);
     // A name that starts with "-" is an option, never a file name.
     for (const QString& arg : args) {
         if (arg.startsWith(QLatin1Char('-')))
