@@ -5,6 +5,7 @@
 #include "errors/AppError.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRegularExpression>
 #include <limits>
 
@@ -28,7 +29,7 @@ QString refusal(const RecordTexts& text)
     return QString();
 }
 
-File read(const QString& path, const QString& outcome)
+bool read(const QString& path, const QString& outcome, const std::function<void(Row&)>& each)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -38,7 +39,8 @@ File read(const QString& path, const QString& outcome)
         throw AppError(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
     file.close();
 
-    File result;
+    bool withNo = false;
+    QHash<qint64, int> lineOfNo;
     try {
         // The header: the six text columns, with or without No in front.
         QStringList header;
@@ -47,8 +49,8 @@ File read(const QString& path, const QString& outcome)
         QStringList expected = {QStringLiteral("No"),      QStringLiteral("Name"),  QStringLiteral("Url"),
                                 QStringLiteral("Country"), QStringLiteral("State"), QStringLiteral("City"),
                                 QStringLiteral("Category")};
-        result.withNo = !header.isEmpty() && header.first().compare(QLatin1String("No"), Qt::CaseInsensitive) == 0;
-        if (!result.withNo)
+        withNo = !header.isEmpty() && header.first().compare(QLatin1String("No"), Qt::CaseInsensitive) == 0;
+        if (!withNo)
             expected.removeFirst();
         bool headerOk = header.size() == expected.size();
         for (qsizetype i = 0; headerOk && i < header.size(); ++i)
@@ -72,7 +74,7 @@ File read(const QString& path, const QString& outcome)
             Row row;
             row.line = line;
             int first = 0;
-            if (result.withNo) {
+            if (withNo) {
                 // Plain decimal digits only: no sign, blanks or leading zeros.
                 static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,9}$"));
                 bool ok = digits.match(fields[0]).hasMatch();
@@ -82,21 +84,21 @@ File read(const QString& path, const QString& outcome)
                     fail(QStringLiteral("No \"%1\" is not a whole number from 1 to %2")
                              .arg(fields[0])
                              .arg(std::numeric_limits<qint32>::max()));
-                if (const auto seen = result.lineOfNo.constFind(row.no); seen != result.lineOfNo.constEnd())
+                if (const auto seen = lineOfNo.constFind(row.no); seen != lineOfNo.constEnd())
                     fail(QStringLiteral("No %1 is used twice (also on line %2)").arg(row.no).arg(*seen));
-                result.lineOfNo.insert(row.no, line);
+                lineOfNo.insert(row.no, line);
                 first = 1;
             }
             for (int i = 0; i < Field::TextCount; ++i)
                 row.text[static_cast<size_t>(i)] = fields[first + i];
             if (const QString reason = refusal(row.text); !reason.isEmpty())
                 fail(reason);
-            result.rows.push_back(std::move(row));
+            each(row);
         }
     } catch (const AppError& error) {
         throw AppError(QStringLiteral("%1, %2; %3").arg(path, error.message(), outcome));
     }
-    return result;
+    return withNo;
 }
 
 } // namespace CsvRecords

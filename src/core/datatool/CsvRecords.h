@@ -2,9 +2,8 @@
 
 #include "directory/Record.h"
 
-#include <QHash>
 #include <QString>
-#include <vector>
+#include <functional>
 
 // Directory records in the CSV format the data tool reads: a header naming the columns
 // No,Name,Url,Country,State,City,Category (No may be left out), then one record a row.
@@ -18,17 +17,12 @@ struct Row
     RecordTexts text;
 };
 
-struct File
-{
-    bool withNo = false;
-    std::vector<Row> rows;
-    QHash<qint64, int> lineOfNo;
-};
-
-// Reads and checks every record. Throws AppError "<path>, line N: <reason>; <outcome>"
-// (outcome such as "nothing was imported") for unreadable or malformed text, a wrong
-// header, a bad or repeated No, and a field holding a control character or line break.
-File read(const QString& path, const QString& outcome);
+// Reads and checks every record, handing each to `each` in file order, and returns
+// whether the file has the No column. Throws AppError "<path>, line N: <reason>;
+// <outcome>" (outcome such as "nothing was imported") for unreadable or malformed text,
+// a wrong header, a bad or repeated No, and a field holding a control character or a
+// line break; the records before it have been handed over by then.
+bool read(const QString& path, const QString& outcome, const std::function<void(Row&)>& each);
 
 // Why a record's texts cannot be stored ("the name contains a line break"); empty when
 // they can.

@@ -87,10 +87,9 @@ void create(const QString& dbPath)
 qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& progress)
 {
     // Every record is read and checked before any is written, so a bad line changes nothing.
-    const CsvRecords::File csv = CsvRecords::read(csvPath, QStringLiteral("nothing was imported"));
-    const bool withNo = csv.withNo;
-    const std::vector<CsvRecords::Row>& rows = csv.rows;
-    const QHash<qint64, int>& lineOfNo = csv.lineOfNo;
+    std::vector<CsvRecords::Row> rows;
+    const bool withNo = CsvRecords::read(csvPath, QStringLiteral("nothing was imported"),
+                                         [&](CsvRecords::Row& row) { rows.push_back(std::move(row)); });
 
     sqlite::Database db = openTable(dbPath);
     sqlite::Transaction transaction(db, true);
@@ -108,7 +107,7 @@ qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& 
             if (exists.step()) {
                 throw AppError(QStringLiteral("%1, line %2: No %3 is already in the table; nothing was imported")
                                    .arg(csvPath)
-                                   .arg(lineOfNo.value(row.no))
+                                   .arg(row.line)
                                    .arg(row.no));
             }
         }
