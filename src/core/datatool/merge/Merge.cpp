@@ -239,14 +239,6 @@ public:
         }
     }
 
-    // The first record with this key, -1 when none has it.
-    int first(std::string_view key, quint64 hash)
-    {
-        const Slot* slot = hash == 0 ? nullptr : slotFor(key, hash, false);
-        return slot ? slot->first : -1;
-    }
-    int next(int i) const { return m_next[static_cast<size_t>(i)]; }
-
     // The first record with the key that is not taken yet (-1 when none) and, when all
     // are, the first of them (-1 when no record has the key).
     template <class Taken>
@@ -479,11 +471,11 @@ Result mergeInto(const QString& dbPath, const QString& newerPath, const Options&
     std::vector<int> repeatOf(nn, -1);
     {
         std::array<KeyIndex, 2> index{KeyIndex(newer, ByUrl), KeyIndex(newer, ByName)};
+        const auto repeated = [&](int j) { return repeatOf[static_cast<size_t>(j)] >= 0; };
         for (size_t i = 0; i < nn; ++i) {
             for (const Kind kind : {ByUrl, ByName}) {
-                int j = index[kind].first(newer.key(i, kind), newer[i].hash[kind]);
-                while (j >= 0 && j < static_cast<int>(i) && repeatOf[static_cast<size_t>(j)] >= 0)
-                    j = index[kind].next(j);
+                // The first record with the key that is no repeat; a later one is still undecided.
+                const int j = index[kind].find(newer.key(i, kind), newer[i].hash[kind], repeated).first;
                 if (j >= 0 && j < static_cast<int>(i)) {
                     repeatOf[i] = j;
                     break;
