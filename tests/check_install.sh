@@ -24,6 +24,7 @@ sizes="16 22 24 32 48 64 128 256"
     for size in $sizes; do echo "usr/share/icons/hicolor/${size}x$size/apps/kestrove-news.png"; done
     echo usr/share/icons/hicolor/scalable/apps/kestrove-news.svg
     echo usr/share/kestrove-news/list.db
+    echo usr/share/kestrove-news/starter-version
     echo usr/share/man/man1/kestrove-db.1
     echo usr/share/man/man1/kestrove-news.1
     echo usr/share/metainfo/com.example.kestrove.news.metainfo.xml
@@ -47,6 +48,9 @@ bin=$root/usr/bin
 "$bin/kestrove-db" check "$root/usr/share/kestrove-news/list.db" >/dev/null || fail "damaged starter directory"
 "$bin/kestrove-db" export "$root/usr/share/kestrove-news/list.db" >"$tmp/starter.csv"
 cmp -s "$tmp/fresh.csv" "$tmp/starter.csv" || fail "the installed starter directory is not the CSV's"
+# Its stamp follows the CSV, so a release with another CSV is merged into users' copies.
+[ "$(cat "$root/usr/share/kestrove-news/starter-version")" = "$(sha256sum "$csv" | cut -d' ' -f1)" ] ||
+    fail "the starter's version stamp is not the CSV's"
 
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$root/usr/share/applications/kestrove-news.desktop"
@@ -92,7 +96,10 @@ wait $program || status=$?
 [ -f "$table" ] || { cat "$tmp/start.log" >&2; fail "no user copy of the starter directory (status $status)"; }
 [ "$status" = 143 ] || { cat "$tmp/start.log" >&2; fail "the program ended on its own with status $status"; }
 "$bin/kestrove-db" export "$table" | cmp -s - "$tmp/starter.csv" || fail "the user's copy differs from the starter"
-[ "$(ls -A "$tmp/home/.local/share/kestrove-news/Data")" = list.db ] || fail "files left beside the user's table"
+[ "$(ls -A "$tmp/home/.local/share/kestrove-news/Data" | tr '\n' ' ')" = "base-version base.db list.db " ] ||
+    fail "other files than the base beside the user's table"
+cmp -s "$tmp/home/.local/share/kestrove-news/Data/base-version" "$root/usr/share/kestrove-news/starter-version" ||
+    fail "the base's stamp is not the starter's"
 [ "$(ls -A "$tmp/work")" = Data ] || fail "files written in the working directory"
 (cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) | cmp -s - "$tmp/installed" ||
     fail "the start changed the install"

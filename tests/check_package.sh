@@ -37,6 +37,7 @@ control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed 's|^\./||' | grep -v '^$
 
 dpkg-deb --contents "$deb" | awk '{ print $6 }' | grep -v '/$' | LC_ALL=C sort >"$tmp/files"
 for file in ./usr/bin/kestrove-news ./usr/bin/kestrove-db ./usr/share/kestrove-news/list.db \
+    ./usr/share/kestrove-news/starter-version \
     ./usr/share/applications/kestrove-news.desktop ./usr/share/metainfo/com.example.kestrove.news.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/kestrove-news.svg ./usr/share/icons/hicolor/48x48/apps/kestrove-news.png \
     ./usr/share/man/man1/kestrove-news.1; do

@@ -6,6 +6,7 @@
 #include "errors/AppError.h"
 #include "startup/CommandLine.h"
 #include "startup/DataLocation.h"
+#include "startup/StarterUpdate.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +27,23 @@ QString prepareError(const DataLocation& location)
         return error.message();
     }
     return QString();
+}
+
+QByteArray bytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QString names(const QString& table)
+{
+    return queryValue(table, "SELECT group_concat(No || ' ' || Name || ' ' || ifnull(Url, '') || ' ' || "
+                             "ifnull(Category, ''), '; ') FROM (SELECT * FROM newspapers ORDER BY No)");
+}
+
+QList<qint64> counts(const StarterUpdate::Outcome& outcome)
+{
+    return {outcome.added, outcome.updated, outcome.removed, outcome.conflicts};
 }
 
 // Writes beyond `bytes` fail in this process while it lives, as on a full disk.
@@ -65,6 +83,8 @@ private slots:
     void damagedStarterLeavesNoCopy_data();
     void damagedStarterLeavesNoCopy();
     void failedCopyLeavesNothingAndTheNextStartCopies();
+    void newerStarterIsMergedOnceIntoTheUsersCopy();
+    void copyWithoutABaseOnlyGainsAndAFailedMergeChangesNothing();
     void unusableDataFolderIsReported_data();
     void unusableDataFolderIsReported();
     void commandLine_data();
@@ -138,9 +158,12 @@ void TestLayout::firstStartCopiesTheStarterOnceAndPortableIsLeftAlone()
     QVERIFY(location.installed());
     QCOMPARE(location.folder(), install.userPath(QString()));
     location.prepare();
-    QCOMPARE(entries(install.userPath("Data")), QStringList{"list.db"}); // no temporary file left
+    // The starter is also kept as the base of later merges; no temporary file is left.
+    QCOMPARE(entries(install.userPath("Data")), (QStringList{"base-version", "base.db", "list.db"}));
     QCOMPARE(queryValue(location.tablePath(), "SELECT group_concat(Name, '|') FROM newspapers"),
              QStringLiteral("Alpha Post|Beta Times"));
+    QCOMPARE(bytes(location.basePath()), bytes(install.starterPath()));
+    QCOMPARE(bytes(location.baseVersionPath()), QByteArray("1\n"));
     QVERIFY(!(QFileInfo(install.userPath(QString())).permissions() & QFileDevice::ReadOther)); // private
 
     // The user's own table is never replaced by a later start.
@@ -207,12 +230,81 @@ void TestLayout::failedCopyLeavesNothingAndTheNextStartCopies()
         const FileSizeLimit disk(4096);
         message = prepareError(location);
     }
-    QVERIFY2(message.startsWith(QStringLiteral("Cannot copy the starter directory to %1: ").arg(location.tablePath())),
+    QVERIFY2(message.startsWith(QStringLiteral("Cannot copy the starter directory to %1: ").arg(location.basePath())),
              qPrintable(message));
     QCOMPARE(entries(install.userPath("Data")), QStringList());
     location.prepare();
-    QCOMPARE(entries(install.userPath("Data")), QStringList{"list.db"});
+    QCOMPARE(entries(install.userPath("Data")), (QStringList{"base-version", "base.db", "list.db"}));
     QCOMPARE(queryValue(location.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("2"));
+}
+
+void TestLayout::newerStarterIsMergedOnceIntoTheUsersCopy()
+{
+    TempInstall install({{1, "Alpha", "https://alpha.example.com/", "", "", "", ""},
+                         {2, "Beta", "https://beta.example.com/", "", "", "", ""},
+                         {3, "Delta", "https://delta.example.com/", "", "", "", ""}});
+    const DataLocation location = install.dataLocation();
+    location.prepare();
+    QVERIFY(!StarterUpdate::run(location).merged); // the release the copy came from
+    insertRows(location.tablePath(), {{4, "Mine", "", "", "", "", ""}});
+    queryValue(location.tablePath(), "UPDATE newspapers SET Category = 'Sports' WHERE No = 2");
+
+    // The next release moved Alpha, recategorised Beta, closed Delta and added Gamma.
+    install.release({{1, "Alpha", "https://alpha.example.org/", "", "", "", ""},
+                     {2, "Beta", "https://beta.example.com/", "", "", "", "News"},
+                     {3, "Gamma", "https://gamma.example.com/", "", "", "", ""}},
+                    "2");
+    const StarterUpdate::Outcome outcome = StarterUpdate::run(location);
+    QVERIFY2(outcome.merged && outcome.error.isEmpty(), qPrintable(outcome.error));
+    QCOMPARE(counts(outcome), (QList<qint64>{1, 1, 1, 1}));
+    QCOMPARE(names(location.tablePath()), QStringLiteral("1 Alpha https://alpha.example.org/ ; "
+                                                         "2 Beta https://beta.example.com/ Sports; 4 Mine  ; "
+                                                         "5 Gamma https://gamma.example.com/ "));
+    QCOMPARE(bytes(location.basePath()), bytes(install.starterPath()));
+    QCOMPARE(bytes(location.baseVersionPath()), QByteArray("2\n"));
+    QCOMPARE(entries(install.userPath("Data")), (QStringList{"base-version", "base.db", "list.db"}));
+
+    // Only once.
+    const QByteArray merged = bytes(location.tablePath());
+    QVERIFY(!StarterUpdate::run(location).merged);
+    QCOMPARE(bytes(location.tablePath()), merged);
+}
+
+void TestLayout::copyWithoutABaseOnlyGainsAndAFailedMergeChangesNothing()
+{
+    TempInstall install(Starter);
+    const DataLocation location = install.dataLocation();
+    location.prepare();
+    // A copy made before bases were kept, of a release whose stamp nobody knows.
+    QFile::remove(location.basePath());
+    QFile::remove(location.baseVersionPath());
+    queryValue(location.tablePath(), "UPDATE newspapers SET Category = 'Sports' WHERE No = 1");
+    install.release({{1, "Alpha Post", "https://alpha.example.com/", "", "", "", "News"},
+                     {3, "Gamma Daily", "https://gamma.example.com/", "", "", "", ""}},
+                    "2");
+    StarterUpdate::Outcome outcome = StarterUpdate::run(location);
+    QCOMPARE(counts(outcome), (QList<qint64>{1, 0, 0, 1})); // nothing updated or removed without a base
+    QCOMPARE(names(location.tablePath()), QStringLiteral("1 Alpha Post https://alpha.example.com/ Sports; "
+                                                         "2 Beta Times https://beta.example.com/ ; "
+                                                         "3 Gamma Daily https://gamma.example.com/ "));
+    QCOMPARE(bytes(location.baseVersionPath()), QByteArray("2\n"));
+
+    // A merge that fails half-way leaves the copy and its base as they were, to try again.
+    install.release({{1, "Epsilon", "https://epsilon.example.com/", "", "", "", ""},
+                     {2, "Zeta", "https://zeta.example.com/", "", "", "", ""}},
+                    "3");
+    queryValue(location.tablePath(), "CREATE TRIGGER fail BEFORE INSERT ON newspapers WHEN NEW.Name = 'Zeta' "
+                                     "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+    const QByteArray table = bytes(location.tablePath());
+    const QByteArray base = bytes(location.basePath());
+    outcome = StarterUpdate::run(location);
+    QVERIFY(!outcome.merged);
+    QVERIFY2(outcome.error.contains(QStringLiteral("yours is as it was")) &&
+                 outcome.error.contains(QStringLiteral("injected failure")),
+             qPrintable(outcome.error));
+    QCOMPARE(bytes(location.tablePath()), table);
+    QCOMPARE(bytes(location.basePath()), base);
+    QCOMPARE(bytes(location.baseVersionPath()), QByteArray("2\n"));
 }
 
 void TestLayout::unusableDataFolderIsReported_data()

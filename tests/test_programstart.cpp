@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QLineEdit>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -51,6 +52,23 @@ void setWritable(const QString& folder, bool writable)
         QFile::setPermissions(path, base | write | (QFileInfo(path).isDir() ? dirBits : QFileDevice::Permissions()));
 }
 
+// Ends the program's event loop once it runs, and notes whether any window was on
+// screen when each box came up.
+class QuittingBoxes : public FakeMessageBoxes
+{
+public:
+    Answer show(QWidget* owner, const QString& text, const QString& caption, Style style) override
+    {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        windowShown.push_back(std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); }));
+        auto* quit = new QTimer(QCoreApplication::instance());
+        QObject::connect(quit, &QTimer::timeout, QCoreApplication::instance(), &QCoreApplication::quit);
+        quit->start(20);
+        return FakeMessageBoxes::show(owner, text, caption, style);
+    }
+    std::vector<bool> windowShown;
+};
+
 int runProgram(const Platform& platform)
 {
     char name[] = "kestrove-news";
@@ -67,6 +85,8 @@ class TestProgramStart : public QObject
 
 private slots:
     void installedProgramWorksInTheUsersFolder();
+    void newerStarterIsAnnouncedBeforeTheWindow_data();
+    void newerStarterIsAnnouncedBeforeTheWindow();
     void failedStartIsReportedOnceInEitherLayout_data();
     void failedStartIsReportedOnceInEitherLayout();
 };
@@ -120,6 +140,54 @@ void TestProgramStart::installedProgramWorksInTheUsersFolder()
     QCOMPARE(entries(install.path("usr/bin")), QStringList{"Data"});
     QCOMPARE(entries(install.path("work")), QStringList{"Data"});
     QCOMPARE(queryValue(install.path("work/Data/list.db"), "SELECT count(*) FROM newspapers"), QStringLiteral("0"));
+}
+
+void TestProgramStart::newerStarterIsAnnouncedBeforeTheWindow_data()
+{
+    QTest::addColumn<bool>("fails");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("merged") << false
+                            << "The directory that came with this version of the program was merged into yours: "
+                               "1 newspaper added, 1 updated, 0 removed.\n\n"
+                               "1 newspaper that you have differently was kept as you have it.";
+    QTest::newRow("failed") << true
+                            << "The directory that came with this version could not be merged into yours; "
+                               "yours is as it was.";
+}
+
+void TestProgramStart::newerStarterIsAnnouncedBeforeTheWindow()
+{
+    QFETCH(bool, fails);
+    QFETCH(QString, shown);
+    TempInstall install(Starter);
+    const DataLocation location = install.dataLocation();
+    location.prepare();
+    queryValue(location.tablePath(), "UPDATE newspapers SET Category = 'Sports' WHERE No = 2");
+    if (fails)
+        queryValue(location.tablePath(), "CREATE TRIGGER fail BEFORE INSERT ON newspapers "
+                                         "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+    install.release({{1, "Alpha Post", "https://alpha.example.com/", "", "", "", "News"},
+                     {2, "Beta Times", "https://beta.example.com/", "", "", "", "News"},
+                     {3, "Gamma Daily", "https://gamma.example.com/", "", "", "", ""}},
+                    "2");
+    const QByteArray before = readAll(location.tablePath());
+
+    FakeShell shell;
+    QuittingBoxes boxes;
+    QCOMPARE(runProgram(Platform{shell, boxes, install}), 0); // the window opens either way
+    QCOMPARE(boxes.shown.size(), size_t(1));
+    QVERIFY2(boxes.shown[0].text.startsWith(shown), qPrintable(boxes.shown[0].text));
+    QCOMPARE(boxes.shown[0].style, fails ? MessageBoxes::Style::Error : MessageBoxes::Style::Plain);
+    QCOMPARE(boxes.windowShown, std::vector<bool>{false});
+    QCOMPARE(readAll(location.tablePath()) == before, fails);
+
+    // Nothing merged, or nothing to tell: no box.
+    FakeMessageBoxes quiet;
+    ProgramStart::announce(Platform{shell, quiet, install}, {});
+    StarterUpdate::Outcome unchanged;
+    unchanged.merged = true;
+    ProgramStart::announce(Platform{shell, quiet, install}, unchanged);
+    QCOMPARE(quiet.shown.size(), size_t(0));
 }
 
 void TestProgramStart::failedStartIsReportedOnceInEitherLayout_data()

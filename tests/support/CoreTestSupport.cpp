@@ -56,9 +56,18 @@ TempInstall::TempInstall(const std::vector<Row>& starterRows)
     QDir(m_dir.path()).mkpath(QStringLiteral("usr/share/kestrove-news"));
     QDir(m_dir.path()).mkpath(QStringLiteral("usr/bin"));
     QDir(m_dir.path()).mkpath(QStringLiteral("home"));
+    release(starterRows, "1");
+    env.home = path(QStringLiteral("home"));
+}
+
+void TempInstall::release(const std::vector<Row>& starterRows, const QByteArray& version) const
+{
+    QFile::remove(starterPath());
     DbTool::create(starterPath());
     insertRows(starterPath(), starterRows);
-    env.home = path(QStringLiteral("home"));
+    QFile stamp(path(QStringLiteral("usr/share/kestrove-news/starter-version")));
+    if (!stamp.open(QIODevice::WriteOnly | QIODevice::Truncate) || stamp.write(version + '\n') != version.size() + 1)
+        qFatal("cannot write the starter's version stamp");
 }
 
 QString TempInstall::userPath(const QString& relative) const

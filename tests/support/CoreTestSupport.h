@@ -49,12 +49,15 @@ private:
 
 // A standard install in a temporary directory: the program file's path
 // usr/bin/kestrove-news (no file is needed there), the starter directory
-// usr/share/kestrove-news/list.db with these records and an empty home folder, which is
-// the HOME of environment(). The user's data folder is then userPath(QString()).
+// usr/share/kestrove-news/list.db with these records and its version stamp "1", and an
+// empty home folder, which is the HOME of environment(). The user's data folder is then
+// userPath(QString()).
 class TempInstall : public ProgramFolder
 {
 public:
     explicit TempInstall(const std::vector<Row>& starterRows = {});
+    // Installs another release: a new starter directory with these records and stamp.
+    void release(const std::vector<Row>& starterRows, const QByteArray& version) const;
     QString programFilePath() const override { return path(QStringLiteral("usr/bin/kestrove-news")); }
     DataLocation::Environment environment() const override { return env; }
     QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }

@@ -1,13 +1,14 @@
 #include "datatool/DbTool.h"
 
 #include "datatool/Csv.h"
+#include "datatool/CsvRecords.h"
 #include "datatool/Generator.h"
 #include "datatool/links/LinkCommand.h"
+#include "datatool/merge/MergeCommand.h"
 #include "directory/Record.h"
 #include "directory/Sqlite.h"
 #include "directory/TableCache.h"
 #include "directory/TableSchema.h"
-#include "directory/TextRules.h"
 #include "errors/AppError.h"
 #include "startup/ProgramTitle.h"
 
@@ -16,7 +17,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <algorithm>
 #include <cstdio>
@@ -50,12 +50,6 @@ sqlite::Database createEmpty(const QString& dbPath, bool withIndexes = true)
         TableSchema::createTable(db);
     return db;
 }
-
-struct ImportRow
-{
-    qint64 no = 0;
-    std::array<QString, Field::TextCount> text;
-};
 
 // Reports progress only once a run has taken a couple of seconds, then twice a second.
 class Throttle
@@ -92,85 +86,12 @@ void create(const QString& dbPath)
 
 qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& progress)
 {
-    QFile file(csvPath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw AppError(QStringLiteral("Cannot read %1: %2").arg(csvPath, file.errorString()));
-    Csv::Reader reader(file.readAll());
-    file.close();
+    // Every record is read and checked before any is written, so a bad line changes nothing.
+    std::vector<CsvRecords::Row> rows;
+    const bool withNo = CsvRecords::read(csvPath, QStringLiteral("nothing was imported"),
+                                         [&](CsvRecords::Row& row) { rows.push_back(std::move(row)); });
 
     sqlite::Database db = openTable(dbPath);
-
-    // The header: the six text columns, with or without No in front.
-    QStringList header;
-    if (!reader.next(header))
-        throw AppError(QStringLiteral("%1 is empty; it needs a header row").arg(csvPath));
-    QStringList expected = {QStringLiteral("No"),      QStringLiteral("Name"),  QStringLiteral("Url"),
-                            QStringLiteral("Country"), QStringLiteral("State"), QStringLiteral("City"),
-                            QStringLiteral("Category")};
-    const bool withNo = !header.isEmpty() && header.first().compare(QLatin1String("No"), Qt::CaseInsensitive) == 0;
-    if (!withNo)
-        expected.removeFirst();
-    bool headerOk = header.size() == expected.size();
-    for (qsizetype i = 0; headerOk && i < header.size(); ++i)
-        headerOk = header[i].compare(expected[i], Qt::CaseInsensitive) == 0;
-    if (!headerOk) {
-        throw AppError(QStringLiteral("%1, line 1: the header must read \"No,Name,Url,Country,State,City,Category\" "
-                                      "(No may be left out), not \"%2\"")
-                           .arg(csvPath, header.join(QLatin1Char(','))));
-    }
-
-    // Read and check every record before writing any, so a bad line changes nothing.
-    std::vector<ImportRow> rows;
-    QHash<qint64, int> lineOfNo;
-    QStringList fields;
-    try {
-        while (reader.next(fields)) {
-            if (fields.size() == 1 && fields.first().isEmpty())
-                continue; // an empty line
-            const int line = reader.line();
-            auto fail = [&](const QString& reason) {
-                throw AppError(QStringLiteral("line %1: %2").arg(line).arg(reason));
-            };
-            if (fields.size() != expected.size())
-                fail(QStringLiteral("expected %1 fields, found %2").arg(expected.size()).arg(fields.size()));
-            ImportRow row;
-            int first = 0;
-            if (withNo) {
-                // Plain decimal digits only: no sign, blanks or leading zeros.
-                static const QRegularExpression digits(QStringLiteral("^[1-9][0-9]{0,9}$"));
-                bool ok = digits.match(fields[0]).hasMatch();
-                if (ok)
-                    row.no = fields[0].toLongLong(&ok);
-                if (!ok || row.no < 1 || row.no > std::numeric_limits<qint32>::max())
-                    fail(QStringLiteral("No \"%1\" is not a whole number from 1 to %2")
-                             .arg(fields[0])
-                             .arg(std::numeric_limits<qint32>::max()));
-                if (const auto seen = lineOfNo.constFind(row.no); seen != lineOfNo.constEnd())
-                    fail(QStringLiteral("No %1 is used twice (also on line %2)").arg(row.no).arg(*seen));
-                lineOfNo.insert(row.no, line);
-                first = 1;
-            }
-            for (int i = 0; i < Field::TextCount; ++i)
-                row.text[static_cast<size_t>(i)] = fields[first + i];
-            for (int i = 0; i < Field::TextCount; ++i) {
-                const QString& text = row.text[static_cast<size_t>(i)];
-                const qsizetype at = TextRules::firstRefused(text);
-                if (at < 0)
-                    continue;
-                const QChar refused = text[at];
-                static const char* const described[] = {"name", "web address", "country", "state", "city", "category"};
-                const QLatin1String field(described[i]);
-                if (TextRules::isLineBreak(refused.unicode()))
-                    fail(QStringLiteral("the %1 contains a line break").arg(field));
-                fail(QStringLiteral("the %1 contains the control character U+%2")
-                         .arg(field, QString::number(refused.unicode(), 16).toUpper().rightJustified(4, u'0')));
-            }
-            rows.push_back(std::move(row));
-        }
-    } catch (const AppError& error) {
-        throw AppError(QStringLiteral("%1, %2; nothing was imported").arg(csvPath, error.message()));
-    }
-
     sqlite::Transaction transaction(db, true);
     qint64 next = 1;
     {
@@ -180,13 +101,13 @@ qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& 
     }
     if (withNo) {
         sqlite::Statement exists(db, "SELECT 1 FROM newspapers WHERE No = ?1");
-        for (const ImportRow& row : rows) {
+        for (const CsvRecords::Row& row : rows) {
             exists.reset();
             exists.bind(1, row.no);
             if (exists.step()) {
                 throw AppError(QStringLiteral("%1, line %2: No %3 is already in the table; nothing was imported")
                                    .arg(csvPath)
-                                   .arg(lineOfNo.value(row.no))
+                                   .arg(row.line)
                                    .arg(row.no));
             }
         }
@@ -200,7 +121,7 @@ qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& 
     Throttle report(progress);
     const auto total = static_cast<qint64>(rows.size());
     for (qint64 i = 0; i < total; ++i) {
-        const ImportRow& row = rows[static_cast<size_t>(i)];
+        const CsvRecords::Row& row = rows[static_cast<size_t>(i)];
         insert.insert(withNo ? row.no : next++, row.text);
         if ((i & 0x3ff) == 0)
             report(i, total);
@@ -310,6 +231,28 @@ const char* const Usage =
     "                       Exit status 0 when all are ok, moved or redirected, 1 when any is\n"
     "                       broken, unreachable or refused, 2 on wrong use or an unreadable\n"
     "                       table, 130 after Ctrl+C (the report then holds what was checked).\n"
+    "  merge DB NEWER [--base BASE] [--dry-run] [--report CSV]\n"
+    "                       Bring DB up to date with NEWER (a table or a CSV file in the import\n"
+    "                       format), all or none. Records are the same newspaper when their web\n"
+    "                       addresses match (http/https, letter case of the host, a leading www.\n"
+    "                       and a trailing / ignored), or else their names and countries in any\n"
+    "                       letter case; numbers never match, and added records are numbered\n"
+    "                       after DB's highest. A newspaper listed twice in NEWER is taken from\n"
+    "                       its first record; the others are reported as kept.\n"
+    "                       --base BASE: the directory DB started from (a table or CSV). What\n"
+    "                         NEWER changed since BASE is applied where DB still has BASE's\n"
+    "                         version: added, updated, removed. Where DB changed it too, it is a\n"
+    "                         conflict and DB's version stays; what DB deleted stays deleted and\n"
+    "                         what DB added is never touched.\n"
+    "                       Without --base only records DB lacks are added; records that\n"
+    "                         differ are reported as conflicts and left as they are.\n"
+    "                       --dry-run: report what would change; DB is only read.\n"
+    "                       --report CSV: Action,No,Name,Url,Country,State,City,Category,\n"
+    "                         Differences,Reason per record added, updated, removed, in\n"
+    "                         conflict or kept; without it only the counts are printed.\n"
+    "                       Exit status 0 when merged with no conflict, 1 when conflicts were\n"
+    "                       left as DB has them, 2 on wrong use, an unreadable input or a\n"
+    "                       failed write (DB is then as it was).\n"
     "  --help               Show this text.\n"
     "  --version            Show the version.\n"
     "\n"
@@ -358,9 +301,11 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
         std::printf("kestrove-db %s\n", qUtf8Printable(ProgramVersion));
         return 0;
     }
-    // check-links reads its own options.
+    // check-links and merge read their own options.
     if (command == QLatin1String("check-links"))
         return links::checkLinksCommand(args);
+    if (command == QLatin1String("merge"))
+        return merge::mergeCommand(args);
     // A name that starts with "-" is an option, never a file name.
     for (const QString& arg : args) {
         if (arg.startsWith(QLatin1Char('-')))

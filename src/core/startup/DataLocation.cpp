@@ -8,9 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStringList>
 #include <QTemporaryFile>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,7 +57,7 @@ QString makeWritableFolder(const QString& folder, const QStringList& writable, c
     return QString();
 }
 
-void copyStarter(const QString& starter, const QString& table)
+void verifyStarter(const QString& starter)
 {
     // A damaged starter directory is refused before anything is written.
     try {
@@ -64,16 +66,23 @@ void copyStarter(const QString& starter, const QString& table)
     } catch (const AppError& error) {
         throw AppError(QStringLiteral("The installed starter directory cannot be used. %1").arg(error.message()));
     }
+}
+
+// Copies the starter directory to `target`. The copy takes a hidden temporary name and
+// gets the target's name only when it is whole, so a failed or interrupted copy never
+// looks like a table; the temporary file is removed when it fails. `replace`: an
+// existing target is replaced; otherwise it is left alone, so a table another copy of
+// the program made in the meantime is the one both use.
+void copyStarter(const QString& starter, const QString& target, bool replace)
+{
     QFile source(starter);
     if (!source.open(QIODevice::ReadOnly))
         throw AppError(QStringLiteral("Cannot read the starter directory %1: %2").arg(starter, source.errorString()));
 
-    // The copy takes a hidden temporary name and gets the table's name only when it is
-    // whole, so a failed or interrupted copy never looks like a table; the temporary
-    // file is removed when it fails.
-    QTemporaryFile copy(QFileInfo(table).absolutePath() + QStringLiteral("/.list.db-XXXXXX"));
+    const QFileInfo info(target);
+    QTemporaryFile copy(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral("-XXXXXX"));
     const auto fail = [&](const QString& reason) {
-        return AppError(QStringLiteral("Cannot copy the starter directory to %1: %2").arg(table, reason));
+        return AppError(QStringLiteral("Cannot copy the starter directory to %1: %2").arg(target, reason));
     };
     if (!copy.open())
         throw fail(copy.errorString());
@@ -86,12 +95,15 @@ void copyStarter(const QString& starter, const QString& table)
         throw AppError(QStringLiteral("Cannot read the starter directory %1: %2").arg(starter, source.errorString()));
     if (!copy.flush() || ::fsync(copy.handle()) != 0)
         throw fail(copy.error() != QFileDevice::NoError ? copy.errorString() : systemReason(errno));
-    // The rename never replaces a file: a table another copy of the program made in
-    // the meantime is the one both use.
-    if (copy.rename(table))
+    if (replace) {
+        if (::rename(QFile::encodeName(copy.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
+            throw fail(systemReason(errno));
+        copy.setAutoRemove(false); // it has the target's name now
+    } else if (copy.rename(target)) {
         copy.setAutoRemove(false); // the temporary file would take its new name with it
-    else if (!QFileInfo::exists(table))
+    } else if (!QFileInfo::exists(target)) {
         throw fail(copy.errorString());
+    }
 }
 
 } // namespace
@@ -139,5 +151,37 @@ void DataLocation::prepare() const
         throw AppError(QStringLiteral("Cannot use the data folder %1: %2").arg(folder, reason));
     if (QFileInfo::exists(tablePath()))
         return;
-    copyStarter(m_starter, tablePath());
+    verifyStarter(m_starter);
+    // The base first: a table with no base beside it is taken for one made before bases
+    // were kept.
+    keepStarterAsBase();
+    copyStarter(m_starter, tablePath(), false);
+}
+
+QString DataLocation::starterVersionPath() const
+{
+    return installed() ? QFileInfo(m_starter).absolutePath() + QStringLiteral("/starter-version") : QString();
+}
+
+QString DataLocation::starterVersion() const
+{
+    QFile file(starterVersionPath());
+    if (!installed() || !file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.read(256)).trimmed();
+}
+
+void DataLocation::keepStarterAsBase() const
+{
+    copyStarter(m_starter, basePath(), true);
+    const QString version = starterVersion();
+    if (version.isEmpty()) {
+        // Nothing to tell the next start which release the base is.
+        QFile::remove(baseVersionPath());
+        return;
+    }
+    QSaveFile stamp(baseVersionPath());
+    const QByteArray bytes = version.toUtf8() + '\n';
+    if (!stamp.open(QIODevice::WriteOnly) || stamp.write(bytes) != bytes.size() || !stamp.commit())
+        throw AppError(QStringLiteral("Cannot write %1: %2").arg(baseVersionPath(), stamp.errorString()));
 }

@@ -8,7 +8,9 @@
 // in ../share/kestrove-news/list.db beside it. The install is not the user's to write,
 // so everything lives in the user's data folder, $XDG_DATA_HOME/kestrove-news
 // (~/.local/share/kestrove-news by default), and the first start copies the starter
-// directory there.
+// directory there. It also keeps the starter directory the copy came from, Data/base.db,
+// with the version stamp installed beside the starter (starter-version) in
+// Data/base-version, so a later release's starter can be merged in (see StarterUpdate).
 //
 // Portable: everywhere else everything stays beside the program file, as it always has.
 class DataLocation
@@ -33,12 +35,24 @@ public:
     // Installed only: the starter directory the first start copies.
     const QString& starterPath() const { return m_starter; }
     QString tablePath() const { return m_folder + QStringLiteral("Data/list.db"); }
+    // Installed only: the starter's version stamp, and the base and its stamp in Data.
+    QString starterVersionPath() const;
+    QString basePath() const { return m_folder + QStringLiteral("Data/base.db"); }
+    QString baseVersionPath() const { return m_folder + QStringLiteral("Data/base-version"); }
 
     // Installed only; a portable folder is left as it is. Makes the data folder and,
-    // while it has no Data/list.db, copies the starter directory there through a
-    // temporary file and a rename. Throws AppError naming the folder or the starter
-    // directory and the reason; a failed copy leaves no file behind.
+    // while it has no Data/list.db, keeps the starter directory as the base and then
+    // copies it as Data/list.db, each through a temporary file and a rename. Throws
+    // AppError naming the folder or the starter directory and the reason; a failed copy
+    // leaves no file behind.
     void prepare() const;
+
+    // The installed starter's stamp, empty when there is none to read.
+    QString starterVersion() const;
+    // Replaces the base by the installed starter directory and its stamp, each through a
+    // temporary file and a rename (the stamp last, so it never names a base it is not).
+    // Throws AppError naming the file and the reason.
+    void keepStarterAsBase() const;
 
 private:
     QString m_folder;

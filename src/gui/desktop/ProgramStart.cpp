@@ -32,6 +32,36 @@ int attempt(const Platform& platform, bool lastAttempt, const std::function<int(
     }
 }
 
+namespace {
+
+QString newspapers(qint64 count)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(count == 1 ? QStringLiteral("newspaper")
+                                                             : QStringLiteral("newspapers"));
+}
+
+} // namespace
+
+void announce(const Platform& platform, const StarterUpdate::Outcome& update)
+{
+    if (update.merged && update.changedAnything()) {
+        QString text = QStringLiteral("The directory that came with this version of the program was merged into "
+                                      "yours: %1 added, %2 updated, %3 removed.")
+                           .arg(newspapers(update.added))
+                           .arg(update.updated)
+                           .arg(update.removed);
+        if (update.conflicts > 0) {
+            text += QStringLiteral("\n\n%1 that you have differently %2 kept as you have %3.")
+                        .arg(newspapers(update.conflicts),
+                             update.conflicts == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                             update.conflicts == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+        }
+        platform.boxes.show(nullptr, text, platform.folder.applicationTitle(), MessageBoxes::Style::Plain);
+    }
+    if (!update.error.isEmpty())
+        ErrorReport::show(platform, nullptr, update.error);
+}
+
 int run(int& argc, char** argv, const Platform& platform)
 {
     QStringList arguments;
@@ -47,9 +77,11 @@ int run(int& argc, char** argv, const Platform& platform)
     // A data folder that cannot be used is reported once and ends the program before
     // the recovery could touch anything.
     QString dataPath;
+    StarterUpdate::Outcome update;
     try {
         const DataLocation location = platform.folder.dataLocation();
         location.prepare();
+        update = StarterUpdate::run(location);
         dataPath = location.folder();
     } catch (const AppError& error) {
         QApplication app(argc, argv);
@@ -57,10 +89,16 @@ int run(int& argc, char** argv, const Platform& platform)
         return report(platform, error);
     }
 
+    bool announced = false;
     return Startup::run(
         [&](bool lastAttempt) {
             QApplication app(argc, argv);
             QApplication::setWindowIcon(Artwork::programIcon());
+            // Before the window, and once only, however many attempts it takes.
+            if (!announced) {
+                announced = true;
+                announce(platform, update);
+            }
             return attempt(platform, lastAttempt, [&] {
                 TForm1 Form1(platform);
                 Form1.show();
