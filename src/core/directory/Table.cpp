@@ -581,10 +581,7 @@ void Table::judgeAll()
     // split among the processor's cores.
     const Slot count = m_store.slotCount();
     m_accepted.assign(count, 0);
-    auto judgeRange = [this](Slot from, Slot to) {
-        for (Slot s = from; s < to; ++s)
-            m_accepted[s] = m_store.isLive(s) && m_judge->accept(m_store, s);
-    };
+    auto judgeRange = [this](Slot from, Slot to) { m_judge->judge(m_store, from, to, m_accepted.data()); };
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     if (cores == 1 || count < ParallelJudgeMinimum) {
         judgeRange(0, count);

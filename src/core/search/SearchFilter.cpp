@@ -152,26 +152,38 @@ bool SearchFilter::isActive(const QString& criterion)
 
 bool SearchFilter::accept(const RecordStore& store, RecordStore::Slot slot) const
 {
-    thread_local std::string lowered;
-    thread_local std::vector<char> folded;
+    thread_local Scratch scratch;
+    return accept(store, slot, scratch);
+}
+
+void SearchFilter::judge(const RecordStore& store, RecordStore::Slot from, RecordStore::Slot to,
+                         unsigned char* verdicts) const
+{
+    Scratch scratch;
+    for (RecordStore::Slot s = from; s < to; ++s)
+        verdicts[s] = store.isLive(s) && accept(store, s, scratch);
+}
+
+bool SearchFilter::accept(const RecordStore& store, RecordStore::Slot slot, Scratch& scratch) const
+{
     for (const Test& test : m_tests) {
         const auto text = store.text(slot, test.position);
         if (!text)
             return false;
         if (test.asciiNeedle) {
-            if (folded.size() < text->size() + 16)
-                folded.resize(text->size() + 64);
+            if (scratch.folded.size() < text->size() + 16)
+                scratch.folded.resize(text->size() + 64);
             bool suspect = false;
-            const bool found = foldAndFind(*text, test.needle, folded.data(), suspect);
+            const bool found = foldAndFind(*text, test.needle, scratch.folded.data(), suspect);
             if (!suspect || !lowersToAscii(*text)) {
                 if (!found)
                     return false;
                 continue;
             }
         }
-        lowered.clear();
-        CaseFold::append(*text, lowered);
-        if (!contains(lowered, test.needle))
+        scratch.lowered.clear();
+        CaseFold::append(*text, scratch.lowered);
+        if (!contains(scratch.lowered, test.needle))
             return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <string>
 #include <vector>
+#include <vector>
 
 // The six search criteria as the search box holds them.
 struct SearchCriteria
@@ -29,9 +30,19 @@ public:
     static bool isActive(const QString& criterion);
 
     bool accept(const RecordStore& store, RecordStore::Slot slot) const override;
+    void judge(const RecordStore& store, RecordStore::Slot from, RecordStore::Slot to,
+               unsigned char* verdicts) const override;
     bool sameAs(const RecordFilter& other) const override;
 
 private:
+    // The scratch space of one thread's judging: lower-cased texts.
+    struct Scratch
+    {
+        std::string lowered;
+        std::vector<char> folded;
+    };
+    bool accept(const RecordStore& store, RecordStore::Slot slot, Scratch& scratch) const;
+
     struct Test
     {
         int position;
