@@ -5,7 +5,6 @@
 #include <QString>
 #include <string>
 #include <vector>
-#include <vector>
 
 // The six search criteria as the search box holds them.
 struct SearchCriteria
