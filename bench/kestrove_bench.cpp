@@ -35,8 +35,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <malloc.h>
+#include <map>
 #include <sys/resource.h>
 
 namespace {
@@ -202,8 +202,8 @@ void stage(const char* name)
             hwm = line.simplified();
     }
     const struct mallinfo2 heap = mallinfo2();
-    std::fprintf(stderr, "%-40s %s %s heap in use %zu MB, mapped %zu MB, free in pools %zu MB\n", name,
-                 rss.constData(), hwm.constData(), heap.uordblks >> 20, heap.hblkhd >> 20, heap.fordblks >> 20);
+    std::fprintf(stderr, "%-40s %s %s heap in use %zu MB, mapped %zu MB, free in pools %zu MB\n", name, rss.constData(),
+                 hwm.constData(), heap.uordblks >> 20, heap.hblkhd >> 20, heap.fordblks >> 20);
 }
 
 long peakKilobytes()
@@ -289,8 +289,10 @@ int sorts(const QString& dir, int argc, char** argv)
     window.open();
     TForm1& form = *window.form;
     const std::pair<const char*, void (TForm1::*)()> each[] = {
-        {"Country", &TForm1::Country1Click}, {"State", &TForm1::State1Click},
-        {"City", &TForm1::City1Click},       {"Category", &TForm1::Category1Click},
+        {"Country", &TForm1::Country1Click},
+        {"State", &TForm1::State1Click},
+        {"City", &TForm1::City1Click},
+        {"Category", &TForm1::Category1Click},
         {"Web Address", &TForm1::WebAddress1Click},
     };
     for (const auto& [name, handler] : each)
@@ -312,10 +314,9 @@ int child(const QString& dir, int repeat, int argc, char** argv)
 
     // Search: each run uses other words, so no run reuses the verdicts of the last.
     const QStringList oneWord = {"times", "post", "daily", "herald", "zeitung", "gazette", "courier", "journal"};
-    result("Search, one criterion",
-           repeated(
-               t, repeat, [&](int i) { form.Edit1->setText(oneWord[i % oneWord.size()]); },
-               [&](int) { form.BitBtn5Click(); }));
+    result("Search, one criterion", repeated(
+                                        t, repeat, [&](int i) { form.Edit1->setText(oneWord[i % oneWord.size()]); },
+                                        [&](int) { form.BitBtn5Click(); }));
     peer("Search, one criterion", tablePath, repeat, query("Name LIKE ?1", "Name COLLATE NOCASE, No"), {"%times%"});
     const QList<QStringList> three = {{"the", "united", "business"}, {"new", "a", "sports"}, {"daily", "an", "po"}};
     result("Search, three criteria", repeated(
@@ -372,10 +373,9 @@ int child(const QString& dir, int repeat, int argc, char** argv)
     }
     stage("after menu sorts");
     const GridColumn countryColumn{QStringLiteral("Country"), QStringLiteral("Country"), 80, {}, {}};
-    result("title-click sort (Country)",
-           repeated(
-               t, repeat, [&](int) { measure(t, [&] { form.Name1Click(); }); },
-               [&](int) { form.DBGrid1TitleClick(countryColumn); }));
+    result("title-click sort (Country)", repeated(
+                                             t, repeat, [&](int) { measure(t, [&] { form.Name1Click(); }); },
+                                             [&](int) { form.DBGrid1TitleClick(countryColumn); }));
     peer("title-click sort (Country)", tablePath, repeat, query(nullptr, "Country COLLATE NOCASE, No"), {});
     measure(t, [&] { form.Name1Click(); });
 
