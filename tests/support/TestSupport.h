@@ -72,11 +72,3 @@ std::unique_ptr<TForm1> openWindow(const Platform& platform);
 
 // Closes the modal dialog that opens next, after running `act` on it.
 void whenModalOpens(const std::function<void(QWidget*)>& act);
-
-class TForm1;
-// The main window with its table's background work off, so every command has completed
-// when it returns; the tests of background work switch it back on.
-std::unique_ptr<TForm1> openWindow(const Platform& platform);
-
-// Closes the modal dialog that opens next, after running `act` on it.
-void whenModalOpens(const std::function<void(QWidget*)>& act);
