@@ -15,7 +15,7 @@
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
 #include "directory/TableCache.h"
-#include "grid/DBGrid.h"
+#include "grid/DirectoryGrid.h"
 #include "grid/NameListModel.h"
 #include "mainwindow/MainWindow.h"
 #include "startup/Startup.h"
@@ -225,7 +225,7 @@ struct Window
     AlwaysOk boxes;
     Folder folder;
     Platform platform{shell, boxes, folder};
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 
     explicit Window(const QString& dir)
         : folder(dir)
@@ -233,12 +233,12 @@ struct Window
     }
     void open()
     {
-        form = std::make_unique<TForm1>(platform);
+        form = std::make_unique<MainWindow>(platform);
         form->show();
         // The window counts as shown once it is on screen with its first page drawn.
         while (!form->windowHandle() || !form->windowHandle()->isExposed())
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        form->DBGrid1->viewport()->repaint();
+        form->findChild<DirectoryGrid*>(QStringLiteral("grid"))->viewport()->repaint();
     }
 };
 
@@ -249,7 +249,7 @@ int startup(const QString& dir, int argc, char** argv)
     QApplication app(argc, argv);
     Window window(dir);
     window.open();
-    std::printf("SHOWN\t%d\n", window.form->Table1->recordCount());
+    std::printf("SHOWN\t%d\n", window.form->table().recordCount());
     std::fflush(stdout);
     return 0;
 }
@@ -261,7 +261,7 @@ int prepare(const QString& dir)
     Table table;
     table.setFileName(dir + QStringLiteral("/Data/list.db"));
     table.open();
-    table.setIndexName(QStringLiteral("Name1"));
+    table.setOrder(Field::Name);
     return table.saveCache() ? 0 : 1;
 }
 
@@ -274,8 +274,8 @@ int orders(const QString& dir, int argc, char** argv)
     table.setFileName(dir + QStringLiteral("/Data/list.db"));
     table.open();
     table.setBackgroundWork(true);
-    for (const auto& [index, name] : {std::pair{"Name1", "Name"}, std::pair{"URL1", "Web Address"}}) {
-        const Timing t = measure(table, [&, i = index] { table.setIndexName(QLatin1String(i)); });
+    for (const auto& [field, name] : {std::pair{Field::Name, "Name"}, std::pair{Field::Url, "Web Address"}}) {
+        const Timing t = measure(table, [&, f = field] { table.setOrder(f); });
         result(QByteArray("building the order by ") + name, t);
     }
     return 0;
@@ -287,16 +287,13 @@ int sorts(const QString& dir, int argc, char** argv)
     QApplication app(argc, argv);
     Window window(dir);
     window.open();
-    TForm1& form = *window.form;
-    const std::pair<const char*, void (TForm1::*)()> each[] = {
-        {"Country", &TForm1::Country1Click},
-        {"State", &TForm1::State1Click},
-        {"City", &TForm1::City1Click},
-        {"Category", &TForm1::Category1Click},
-        {"Web Address", &TForm1::WebAddress1Click},
+    MainWindow& form = *window.form;
+    const std::pair<const char*, Field::Position> each[] = {
+        {"Country", Field::Country},   {"State", Field::State},     {"City", Field::City},
+        {"Category", Field::Category}, {"Web Address", Field::Url},
     };
-    for (const auto& [name, handler] : each)
-        result(QByteArray("first sort by ") + name, measure(*form.Table1, [&, h = handler] { (form.*h)(); }));
+    for (const auto& [name, field] : each)
+        result(QByteArray("first sort by ") + name, measure(form.table(), [&, f = field] { form.sortBy(f); }));
     value("peak memory, every order built (MB)", peakKilobytes() / 1024.0);
     return 0;
 }
@@ -308,111 +305,116 @@ int child(const QString& dir, int repeat, int argc, char** argv)
     const QString tablePath = dir + QStringLiteral("/Data/list.db");
     Window window(dir);
     window.open();
-    TForm1& form = *window.form;
-    Table& t = *form.Table1;
+    MainWindow& form = *window.form;
+    Table& t = form.table();
+    auto* nameEdit = form.findChild<QLineEdit*>(QStringLiteral("nameEdit"));
+    auto* countryBox = form.findChild<QComboBox*>(QStringLiteral("countryBox"));
+    auto* categoryBox = form.findChild<QComboBox*>(QStringLiteral("categoryBox"));
+    auto* favouritesBox = form.findChild<QComboBox*>(QStringLiteral("favouritesBox"));
+    auto* grid = form.findChild<DirectoryGrid*>(QStringLiteral("grid"));
     value("peak memory after start-up (MB)", peakKilobytes() / 1024.0);
 
     // Search: each run uses other words, so no run reuses the verdicts of the last.
     const QStringList oneWord = {"times", "post", "daily", "herald", "zeitung", "gazette", "courier", "journal"};
-    result("Search, one criterion", repeated(
-                                        t, repeat, [&](int i) { form.Edit1->setText(oneWord[i % oneWord.size()]); },
-                                        [&](int) { form.BitBtn5Click(); }));
+    result("Search, one criterion",
+           repeated(
+               t, repeat, [&](int i) { nameEdit->setText(oneWord[i % oneWord.size()]); }, [&](int) { form.search(); }));
     peer("Search, one criterion", tablePath, repeat, query("Name LIKE ?1", "Name COLLATE NOCASE, No"), {"%times%"});
     const QList<QStringList> three = {{"the", "united", "business"}, {"new", "a", "sports"}, {"daily", "an", "po"}};
     result("Search, three criteria", repeated(
                                          t, repeat,
                                          [&](int i) {
                                              const QStringList& c = three[i % three.size()];
-                                             form.Edit1->setText(c[0]);
-                                             form.ComboBox1->setEditText(c[1]);
-                                             form.ComboBox2->setEditText(c[2]);
+                                             nameEdit->setText(c[0]);
+                                             countryBox->setEditText(c[1]);
+                                             categoryBox->setEditText(c[2]);
                                          },
-                                         [&](int) { form.BitBtn5Click(); }));
+                                         [&](int) { form.search(); }));
     peer("Search, three criteria", tablePath, repeat,
          query("Name LIKE ?1 AND Country LIKE ?2 AND Category LIKE ?3", "Name COLLATE NOCASE, No"),
          {"%the%", "%united%", "%business%"});
-    form.ComboBox1->setEditText(QStringLiteral("All"));
-    form.ComboBox2->setEditText(QStringLiteral("All"));
-    result("Search, nothing matches",
-           repeated(
-               t, repeat, [&](int i) { form.Edit1->setText(QStringLiteral("zzq%1").arg(i)); },
-               [&](int) { form.BitBtn5Click(); }));
+    countryBox->setEditText(QStringLiteral("All"));
+    categoryBox->setEditText(QStringLiteral("All"));
+    result("Search, nothing matches", repeated(
+                                          t, repeat, [&](int i) { nameEdit->setText(QStringLiteral("zzq%1").arg(i)); },
+                                          [&](int) { form.search(); }));
     peer("Search, nothing matches", tablePath, repeat, query("Name LIKE ?1", "Name COLLATE NOCASE, No"), {"%zzq0%"});
     result("Show All", repeated(
                            t, repeat,
                            [&](int i) {
-                               form.Edit1->setText(oneWord[i % oneWord.size()]);
-                               form.BitBtn5Click();
+                               nameEdit->setText(oneWord[i % oneWord.size()]);
+                               form.search();
                            },
-                           [&](int) { form.BitBtn4Click(); }));
+                           [&](int) { form.showAll(); }));
     stage("after searches");
     peer("Show All", tablePath, repeat, query(nullptr, "Name COLLATE NOCASE, No"), {});
-    form.Edit1->setText(QStringLiteral("All"));
+    nameEdit->setText(QStringLiteral("All"));
 
     // Menu sorts with a record in the middle selected, once every order is built.
-    const std::tuple<const char*, void (TForm1::*)(), const char*> menuSorts[] = {
-        {"menu sort by Name", &TForm1::Name1Click, "Name"},
-        {"menu sort by Country", &TForm1::Country1Click, "Country"},
-        {"menu sort by City", &TForm1::City1Click, "City"},
-        {"menu sort by Web Address", &TForm1::WebAddress1Click, "Url"},
+    const std::tuple<const char*, Field::Position, const char*> menuSorts[] = {
+        {"menu sort by Name", Field::Name, "Name"},
+        {"menu sort by Country", Field::Country, "Country"},
+        {"menu sort by City", Field::City, "City"},
+        {"menu sort by Web Address", Field::Url, "Url"},
     };
-    for (const auto& [metric, handler, column] : menuSorts) {
-        measure(t, [&, h = handler] { (form.*h)(); });
+    for (const auto& [metric, field, column] : menuSorts) {
+        measure(t, [&, f = field] { form.sortBy(f); });
         stage(metric);
     }
-    for (const auto& [metric, handler, column] : menuSorts) {
+    for (const auto& [metric, field, column] : menuSorts) {
         const Timing ours = repeated(
             t, repeat,
-            [&, h = handler](int) {
-                measure(t, [&] { (form.*(h == &TForm1::Name1Click ? &TForm1::City1Click : &TForm1::Name1Click))(); });
+            [&, f = field](int) {
+                measure(t, [&] { form.sortBy(f == Field::Name ? Field::City : Field::Name); });
                 t.moveTo(t.recordCount() / 2);
             },
-            [&, h = handler](int) { (form.*h)(); });
+            [&, f = field](int) { form.sortBy(f); });
         result(metric, ours);
         peer(metric, tablePath, repeat, query(nullptr, QByteArray(column) + " COLLATE NOCASE, No"), {});
     }
     stage("after menu sorts");
-    const GridColumn countryColumn{QStringLiteral("Country"), QStringLiteral("Country"), 80, {}, {}};
     result("title-click sort (Country)", repeated(
-                                             t, repeat, [&](int) { measure(t, [&] { form.Name1Click(); }); },
-                                             [&](int) { form.DBGrid1TitleClick(countryColumn); }));
+                                             t, repeat, [&](int) { measure(t, [&] { form.sortBy(Field::Name); }); },
+                                             [&](int) { form.sortByColumnTitle(Field::Country); }));
     peer("title-click sort (Country)", tablePath, repeat, query(nullptr, "Country COLLATE NOCASE, No"), {});
-    measure(t, [&] { form.Name1Click(); });
+    measure(t, [&] { form.sortBy(Field::Name); });
 
     stage("after title clicks");
     // Go from the favourites: a name near the end of the order.
-    const QString lateName = t.displayText(t.recordCount() - 10, 1);
+    const QString lateName = t.displayText(t.recordCount() - 10, Field::Name);
     result("locate by name near the end",
            repeated(
-               t, repeat, [&](int) { t.first(); }, [&](int) { t.locate(QStringLiteral("Name"), lateName); }));
-    static_cast<NameListModel*>(form.ComboBox3->model())->setLines({lateName.toUtf8()}, false);
-    form.ComboBox3->setCurrentIndex(0);
+               t, repeat, [&](int) { t.first(); }, [&](int) { t.locate(Field::Name, lateName); }));
+    static_cast<NameListModel*>(favouritesBox->model())->setLines({lateName.toUtf8()}, false);
+    favouritesBox->setCurrentIndex(0);
     result("Go from the favourites (locate and Read Now)",
            repeated(
-               t, repeat, [&](int) { t.first(); }, [&](int) { form.SpeedButton1Click(); }));
+               t, repeat, [&](int) { t.first(); }, [&](int) { form.goToFavourite(); }));
 
     // Add, Modify and Delete, each with its refresh; the first Add on its own.
-    form.AddMode = true;
     {
-        TForm2 dialog(form);
-        dialog.Edit1->setText(QStringLiteral("Benchmark Gazette"));
-        dialog.Edit4->setText(QStringLiteral("Testville"));
-        result("first Add after loading", measure(t, [&] { dialog.BitBtn1Click(); }));
-        result("Add with refresh", repeated(t, repeat, {}, [&](int) { dialog.BitBtn1Click(); }));
+        RecordDialog dialog(form, RecordDialog::Mode::Add);
+        dialog.show();
+        dialog.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->setText(QStringLiteral("Benchmark Gazette"));
+        dialog.findChild<QLineEdit*>(QStringLiteral("cityEdit"))->setText(QStringLiteral("Testville"));
+        result("first Add after loading", measure(t, [&] { dialog.save(); }));
+        result("Add with refresh", repeated(t, repeat, {}, [&](int) { dialog.save(); }));
+        dialog.hide();
     }
-    form.AddMode = false;
     t.moveTo(t.recordCount() / 2);
     {
-        TForm2 dialog(form);
-        dialog.FormShow();
+        RecordDialog dialog(form, RecordDialog::Mode::Modify);
+        dialog.show();
+        auto* cityEdit = dialog.findChild<QLineEdit*>(QStringLiteral("cityEdit"));
         result("Modify with refresh",
                repeated(
-                   t, repeat, [&](int i) { dialog.Edit4->setText(QStringLiteral("Changed %1").arg(i)); },
-                   [&](int) { dialog.BitBtn1Click(); }));
+                   t, repeat, [&](int i) { cityEdit->setText(QStringLiteral("Changed %1").arg(i)); },
+                   [&](int) { dialog.save(); }));
+        dialog.hide();
     }
     result("Delete with refresh",
            repeated(
-               t, repeat, [&](int) { t.moveTo(t.recordCount() / 3); }, [&](int) { form.BitBtn3Click(); }));
+               t, repeat, [&](int) { t.moveTo(t.recordCount() / 3); }, [&](int) { form.deleteRecord(); }));
 
     stage("after add, modify, delete");
     // Another copy of the program writes; Show All reads what it changed.
@@ -426,7 +428,7 @@ int child(const QString& dir, int repeat, int argc, char** argv)
                    st.bind(2, qint64(1000 + i));
                    st.run();
                },
-               [&](int) { form.BitBtn4Click(); }));
+               [&](int) { form.showAll(); }));
     stage("after a changed record");
     const qint64 records = t.recordCount();
     result("refresh after another copy added 1% of the records",
@@ -445,7 +447,7 @@ int child(const QString& dir, int repeat, int argc, char** argv)
                    }
                    other.exec("COMMIT");
                },
-               [&](int) { form.BitBtn4Click(); }));
+               [&](int) { form.showAll(); }));
 
     stage("after 1% added");
     // Read Now with a long history.
@@ -455,16 +457,15 @@ int child(const QString& dir, int repeat, int argc, char** argv)
         for (int i = 0; i < 100000; ++i)
             history.write("A newspaper read before, number " + QByteArray::number(i) + "\r\n");
     }
-    form.LoadHistory();
-    result("Read Now with a 100,000-line history", repeated(t, repeat, {}, [&](int) { form.BitBtn2Click(); }));
+    result("Read Now with a 100,000-line history", repeated(t, repeat, {}, [&](int) { form.readNow(); }));
 
     // Paging the grid: scroll a page and draw it.
-    QScrollBar* bar = form.DBGrid1->verticalScrollBar();
+    QScrollBar* bar = grid->verticalScrollBar();
     bar->setValue(bar->maximum() / 2);
-    form.DBGrid1->viewport()->repaint();
+    grid->viewport()->repaint();
     result("grid: scroll a page and draw it", repeated(t, repeat * 3, {}, [&](int) {
                bar->setValue(bar->value() + bar->pageStep());
-               form.DBGrid1->viewport()->repaint();
+               grid->viewport()->repaint();
            }));
 
     value("peak memory (MB)", peakKilobytes() / 1024.0);

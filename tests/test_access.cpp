@@ -9,7 +9,7 @@
 #include "datatool/DbTool.h"
 #include "dialogs/RecordDialog.h"
 #include "directory/Table.h"
-#include "grid/DBGrid.h"
+#include "grid/DirectoryGrid.h"
 #include "mainwindow/MainWindow.h"
 #include "widgets/Controls.h"
 
@@ -114,7 +114,7 @@ private slots:
 private:
     void openWindow();
     std::unique_ptr<TestPlatform> t;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 void TestAccess::init()
@@ -141,50 +141,49 @@ void TestAccess::openWindow()
 void TestAccess::keyboardReachesEveryControlAndCommand()
 {
     openWindow();
-    QCOMPARE(QApplication::focusWidget(), form->DBGrid1);
-    QTest::keyClick(form->DBGrid1, Qt::Key_Down); // the arrows still move between records
-    QCOMPARE(form->Table1->currentRow(), 1);
-    QTest::keyClick(form->DBGrid1, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), form->Edit1);
-    QTest::keyClick(form->Edit1, Qt::Key_End);
-    QTest::keyClick(form->Edit1, Qt::Key_F, Qt::ControlModifier); // selects also where the focus already is
-    QCOMPARE(form->Edit1->selectedText(), QStringLiteral("All"));
-    QTest::keyClick(form->Edit1, Qt::Key_Backtab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), form->DBGrid1);
-    QCOMPARE(form->Table1->currentRow(), 1);
-    QTest::keyClick(form->DBGrid1, Qt::Key_F, Qt::ControlModifier);
-    QCOMPARE(QApplication::focusWidget(), form->Edit1);
+    QCOMPARE(QApplication::focusWidget(), grid(*form));
+    QTest::keyClick(grid(*form), Qt::Key_Down); // the arrows still move between records
+    QCOMPARE(form->table().currentRow(), 1);
+    QTest::keyClick(grid(*form), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), nameEdit(*form));
+    QTest::keyClick(nameEdit(*form), Qt::Key_End);
+    QTest::keyClick(nameEdit(*form), Qt::Key_F, Qt::ControlModifier); // selects also where the focus already is
+    QCOMPARE(nameEdit(*form)->selectedText(), QStringLiteral("All"));
+    QTest::keyClick(nameEdit(*form), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), grid(*form));
+    QCOMPARE(form->table().currentRow(), 1);
+    QTest::keyClick(grid(*form), Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(QApplication::focusWidget(), nameEdit(*form));
 
     // Enter reads the current newspaper, with either Enter key; Delete asks first.
-    form->DBGrid1->setFocus();
-    const QString address = form->Table1->fieldByName(QStringLiteral("Url")).asString();
-    QTest::keyClick(form->DBGrid1, Qt::Key_Return);
-    QTest::keyClick(form->DBGrid1, Qt::Key_Enter, Qt::KeypadModifier);
+    grid(*form)->setFocus();
+    const QString address = form->table().field(Field::Url).asString();
+    QTest::keyClick(grid(*form), Qt::Key_Return);
+    QTest::keyClick(grid(*form), Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(t->shell.opened, (std::vector<QString>{address, address}));
-    const int records = form->Table1->recordCount();
+    const int records = form->table().recordCount();
     t->boxes.answers = {MessageBoxes::Answer::Cancel};
-    QTest::keyClick(form->DBGrid1, Qt::Key_Delete);
+    QTest::keyClick(grid(*form), Qt::Key_Delete);
     QCOMPARE(t->boxes.shown.size(), size_t(1));
     QCOMPARE(t->boxes.shown[0].caption, QStringLiteral("Confirmation"));
-    QCOMPARE(form->Table1->recordCount(), records);
+    QCOMPARE(form->table().recordCount(), records);
 
     // In the record dialog Enter presses the focused button, else Add.
-    form->AddMode = true;
-    const qint32 lastNo = form->LastNo;
-    TForm2 dialog(*form);
+    const qint32 lastNo = form->lastNumber();
+    RecordDialog dialog(*form, RecordDialog::Mode::Add);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    dialog.Edit1->setText(QStringLiteral("Keyed"));
-    dialog.BitBtn2->setFocus(Qt::TabFocusReason);
-    dialog.Edit6->setFocus(Qt::BacktabFocusReason);
-    QTest::keyClick(dialog.Edit6, Qt::Key_Return); // Add is the default again once Cancel loses the focus
-    QCOMPARE(form->LastNo, lastNo + 1);
-    dialog.BitBtn2->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(dialog.BitBtn2, Qt::Key_Return);
+    nameEdit(dialog)->setText(QStringLiteral("Keyed"));
+    cancelButton(dialog)->setFocus(Qt::TabFocusReason);
+    webEdit(dialog)->setFocus(Qt::BacktabFocusReason);
+    QTest::keyClick(webEdit(dialog), Qt::Key_Return); // Add is the default again once Cancel loses the focus
+    QCOMPARE(form->lastNumber(), lastNo + 1);
+    cancelButton(dialog)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(cancelButton(dialog), Qt::Key_Return);
     QVERIFY(!dialog.isVisible());
-    QCOMPARE(form->LastNo, lastNo + 1);
-    QCOMPARE(form->Table1->recordCount(), records + 1);
+    QCOMPARE(form->lastNumber(), lastNo + 1);
+    QCOMPARE(form->table().recordCount(), records + 1);
 }
 
 void TestAccess::columnsReadInADarkTheme()
@@ -194,23 +193,23 @@ void TestAccess::columnsReadInADarkTheme()
     QApplication::setPalette(darkPalette());
     openWindow();
     // A row of a native name, drawn in its column colours once another one is current.
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), NativeNames[2].name));
-    const int row = form->Table1->currentRow();
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), NativeNames[1].name));
-    DBGrid& grid = *form->DBGrid1;
-    QVERIFY(grid.viewport()->rect().contains(grid.visualRect(form->DataSource1->index(row, 5))));
-    const QImage image = grid.grab().toImage();
+    QVERIFY(form->table().locate(Field::Name, NativeNames[2].name));
+    const int row = form->table().currentRow();
+    QVERIFY(form->table().locate(Field::Name, NativeNames[1].name));
+    DirectoryGrid& view = *grid(*form);
+    QVERIFY(view.viewport()->rect().contains(view.visualRect(gridModel(*form)->index(row, 5))));
+    const QImage image = view.grab().toImage();
     const qreal ratio = image.devicePixelRatio();
     for (int column = 0; column < 6; ++column) {
-        const QModelIndex cell = form->DataSource1->index(row, column);
+        const QModelIndex cell = gridModel(*form)->index(row, column);
         const QVariant foreground = cell.data(Qt::ForegroundRole);
         const QVariant background = cell.data(Qt::BackgroundRole);
-        const QColor text = foreground.isValid() ? foreground.value<QColor>() : grid.palette().color(QPalette::Text);
-        const QColor base = background.isValid() ? background.value<QColor>() : grid.palette().color(QPalette::Base);
+        const QColor text = foreground.isValid() ? foreground.value<QColor>() : view.palette().color(QPalette::Text);
+        const QColor base = background.isValid() ? background.value<QColor>() : view.palette().color(QPalette::Base);
         QVERIFY2(contrast(text, base) >= 4.5, qPrintable(QString::number(column)));
 
         // As drawn: the cell's darkest pixel, its text, stands out from its background.
-        const QRect area = grid.visualRect(cell).translated(grid.viewport()->pos()).adjusted(1, 1, -1, -1);
+        const QRect area = view.visualRect(cell).translated(view.viewport()->pos()).adjusted(1, 1, -1, -1);
         QColor darkest = base;
         for (int y = qRound(area.top() * ratio); y < qRound(area.bottom() * ratio); ++y) {
             for (int x = qRound(area.left() * ratio); x < qRound(area.right() * ratio); ++x) {
@@ -224,7 +223,7 @@ void TestAccess::columnsReadInADarkTheme()
 
     // Every glyph of the native names has a face, whatever face the window asks for.
     for (const Row& paper : NativeNames) {
-        QTextLayout layout(paper.name, grid.font());
+        QTextLayout layout(paper.name, view.font());
         layout.beginLayout();
         layout.createLine();
         layout.endLayout();
@@ -242,30 +241,29 @@ void TestAccess::everyControlHasAName()
     QStringList unnamed;
     QHash<QString, QString> names;
     collectNames(QAccessible::queryAccessibleInterface(form.get()), unnamed, names);
-    collectNames(QAccessible::queryAccessibleInterface(form->PopupMenu1), unnamed, names);
-    form->AddMode = false;
-    TForm2 dialog(*form);
+    collectNames(QAccessible::queryAccessibleInterface(popupMenu(*form)), unnamed, names);
+    RecordDialog dialog(*form, RecordDialog::Mode::Modify);
     dialog.show();
     QHash<QString, QString> dialogNames;
     collectNames(QAccessible::queryAccessibleInterface(&dialog), unnamed, dialogNames);
     QCOMPARE(unnamed, QStringList());
 
-    QCOMPARE(names.value("Edit1"), QStringLiteral("Name"));
-    QCOMPARE(names.value("ComboBox1"), QStringLiteral("Country"));
-    QCOMPARE(names.value("ComboBox3"), QStringLiteral("My Favorites"));
-    QCOMPARE(names.value("ComboBox4"), QStringLiteral("Visit History"));
-    QCOMPARE(names.value("SpeedButton1"), QStringLiteral("Go to Favorite"));
-    QCOMPARE(names.value("DBGrid1"), QStringLiteral("Newspapers"));
-    QCOMPARE(names.value("Exit1"), QStringLiteral("Exit"));
-    QCOMPARE(dialogNames.value("ComboBox2"), QStringLiteral("Category"));
-    QCOMPARE(dialogNames.value("Edit6"), QStringLiteral("Web"));
+    QCOMPARE(names.value("nameEdit"), QStringLiteral("Name"));
+    QCOMPARE(names.value("countryBox"), QStringLiteral("Country"));
+    QCOMPARE(names.value("favouritesBox"), QStringLiteral("My Favorites"));
+    QCOMPARE(names.value("historyBox"), QStringLiteral("Visit History"));
+    QCOMPARE(names.value("goToFavouriteButton"), QStringLiteral("Go to Favorite"));
+    QCOMPARE(names.value("grid"), QStringLiteral("Newspapers"));
+    QCOMPARE(names.value("exitAction"), QStringLiteral("Exit"));
+    QCOMPARE(dialogNames.value("categoryBox"), QStringLiteral("Category"));
+    QCOMPARE(dialogNames.value("webEdit"), QStringLiteral("Web"));
 
     // The grid's cells read out what they show.
-    QAccessibleTableInterface* table = QAccessible::queryAccessibleInterface(form->DBGrid1)->tableInterface();
+    QAccessibleTableInterface* table = QAccessible::queryAccessibleInterface(grid(*form))->tableInterface();
     QVERIFY(table);
     QCOMPARE(table->columnCount(), 6);
-    QCOMPARE(table->cellAt(2, 0)->text(QAccessible::Name), form->Table1->displayText(2, 1));
-    QCOMPARE(table->cellAt(2, 5)->text(QAccessible::Name), form->Table1->displayText(2, 2));
+    QCOMPARE(table->cellAt(2, 0)->text(QAccessible::Name), form->table().displayText(2, Field::Name));
+    QCOMPARE(table->cellAt(2, 5)->text(QAccessible::Name), form->table().displayText(2, Field::Url));
 }
 
 void TestAccess::windowStaysOnScreen()

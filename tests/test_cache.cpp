@@ -16,14 +16,15 @@
 
 namespace {
 
-const QStringList Indexes = {"", "Name1", "Country1", "State1", "City1", "Category1", "URL1"};
+const Field::Position Orders[] = {Field::No,   Field::Name,     Field::Country, Field::State,
+                                  Field::City, Field::Category, Field::Url};
 
 // Every order of the table as the numbers it shows, each order built on its own.
 QList<QStringList> ordersOf(Table& table)
 {
     QList<QStringList> orders;
-    for (const QString& index : Indexes) {
-        table.setIndexName(index);
+    for (const Field::Position order : Orders) {
+        table.setOrder(order);
         QStringList rows;
         for (int row = 0; row < table.recordCount(); ++row)
             rows << table.displayText(row, Field::No) + QLatin1Char(':') + table.displayText(row, Field::Name);
@@ -166,9 +167,9 @@ void TestCache::anotherCopysChangesReachEveryOrder()
     mine.setFileName(path);
     mine.open();
     ordersOf(mine); // every order built, so each must take the changes in
-    mine.setIndexName(QStringLiteral("Name1"));
+    mine.setOrder(Field::Name);
     mine.moveTo(100);
-    const QString current = mine.fieldByName(QStringLiteral("No")).asString();
+    const QString current = mine.field(Field::No).asString();
 
     // A few changes: placed into the orders one by one. Empty texts stay empty texts.
     execute(path, "UPDATE newspapers SET Name = 'Zzz last now', City = '' WHERE No IN (8, 11, 14);"
@@ -179,7 +180,7 @@ void TestCache::anotherCopysChangesReachEveryOrder()
                   "INSERT INTO newspapers VALUES (9001, 'Éclair', 'www.eclair.example', 'France', "
                   "NULL, 'Lyon', 'Business', '0', 0, 0)");
     mine.refresh();
-    QCOMPARE(mine.fieldByName(QStringLiteral("No")).asString(), current);
+    QCOMPARE(mine.field(Field::No).asString(), current);
     QCOMPARE(ordersOf(mine), freshOrders(path));
     // Refreshing again finds nothing new: the empty City is not taken for a change.
     mine.refresh();

@@ -47,8 +47,9 @@ void TestCommands::recordCommandsFollowTheDialogRules()
     QCOMPARE(lastNo, 9);
     QCOMPARE(table.recordCount(), 3); // refreshed
 
-    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Le Devoir")));
-    RecordCommands::modify(table, texts(QString()));
+    QVERIFY(table.locate(Field::Name, QStringLiteral("Le Devoir")));
+    const RecordTexts shown = {"Le Devoir", "www.ledevoir.com", "Canada", "QC", "Montreal", "Politics"};
+    RecordCommands::modify(table, shown, texts(QString()));
     QCOMPARE(queryValue(folder.tablePath(), "SELECT Name || '|' || Url || '|' || ifnull(State, 'blank') || '|' || "
                                             "ifnull(Category, 'blank') FROM newspapers WHERE No = 3"),
              QStringLiteral("Le Devoir|https://x.example.com/|blank|blank"));
@@ -68,7 +69,8 @@ void TestCommands::recordCommandsFollowTheDialogRules()
     table.close();
     table.setFileName(empty.tablePath());
     table.open();
-    QVERIFY_THROWS_EXCEPTION(EngineError, RecordCommands::modify(table, texts(QStringLiteral("Nobody"))));
+    QVERIFY_THROWS_EXCEPTION(EngineError,
+                             RecordCommands::modify(table, RecordTexts{}, texts(QStringLiteral("Nobody"))));
     QVERIFY(!table.controlsDisabled());
     QCOMPARE(queryValue(empty.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("0"));
 }

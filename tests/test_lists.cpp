@@ -4,7 +4,7 @@
 
 #include "directory/Table.h"
 #include "errors/AppError.h"
-#include "grid/DBGrid.h"
+#include "grid/DirectoryGrid.h"
 #include "lists/NameListFile.h"
 #include "lists/WebAddress.h"
 #include "mainwindow/MainWindow.h"
@@ -90,9 +90,14 @@ private slots:
     void longHistoryStillRecords();
 
 private:
+    void reopen()
+    {
+        form.reset();
+        form = openWindow(t->platform);
+    }
     std::unique_ptr<TestPlatform> t;
-    std::unique_ptr<TForm1> form;
-    void select(const QString& name) { QVERIFY(form->Table1->locate(QStringLiteral("Name"), name)); }
+    std::unique_ptr<MainWindow> form;
+    void select(const QString& name) { QVERIFY(form->table().locate(Field::Name, name)); }
 };
 
 void TestLists::fileFormatReadsAnyLineEndAndWritesCrLf_data()
@@ -320,29 +325,29 @@ void TestLists::cleanup()
 void TestLists::readNowOpensAndRecordsFromEveryTrigger()
 {
     select(QStringLiteral("Alpha Post"));
-    QTest::mouseClick(form->SpeedButton5, Qt::LeftButton);
-    form->menuItem(QStringLiteral("VisitNow1"))->trigger();
-    form->menuItem(QStringLiteral("N11"))->trigger();
+    QTest::mouseClick(readNowButton(*form), Qt::LeftButton);
+    menuItem(*form, "readNowAction")->trigger();
+    menuItem(*form, "popupReadNowAction")->trigger();
     select(QStringLiteral("Beta Times"));
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    const QRect cell = form->DBGrid1->visualRect(form->DBGrid1->currentIndex());
-    QTest::mouseDClick(form->DBGrid1->viewport(), Qt::LeftButton, {}, cell.center());
+    const QRect cell = grid(*form)->visualRect(grid(*form)->currentIndex());
+    QTest::mouseDClick(grid(*form)->viewport(), Qt::LeftButton, {}, cell.center());
     QCOMPARE(t->shell.opened,
              (std::vector<QString>{"https://alpha.example.com/", "https://alpha.example.com/",
                                    "https://alpha.example.com/", "https://www.beta.example.com/news"}));
     QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")),
              QByteArray("Alpha Post\r\nAlpha Post\r\nAlpha Post\r\nBeta Times\r\n"));
-    QCOMPARE(entries(form->ComboBox4).first(), QStringLiteral("Beta Times"));
+    QCOMPARE(entries(historyBox(*form)).first(), QStringLiteral("Beta Times"));
     QVERIFY(t->boxes.shown.empty());
 }
 
 void TestLists::readNowRefusesBlankAndUnsafeAddresses()
 {
     select(QStringLiteral("No Address"));
-    form->run(QStringLiteral("BitBtn2Click"));
+    form->readNow();
     select(QStringLiteral("Local File"));
-    form->run(QStringLiteral("BitBtn2Click"));
+    form->readNow();
     QVERIFY(t->shell.opened.empty());
     QVERIFY(!t->folder.exists(QStringLiteral("history.txt")));
     QCOMPARE(t->boxes.errors().size(), 2);
@@ -351,19 +356,19 @@ void TestLists::readNowRefusesBlankAndUnsafeAddresses()
              qPrintable(t->boxes.errors()[1]));
 
     // A blank name: the address opens, the history stays as it was.
-    form->Table1->setIndexName(QString());
-    form->Table1->last();
-    form->Table1->moveTo(4);
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("No")).asInteger(), 5);
-    form->run(QStringLiteral("BitBtn2Click"));
+    form->table().setOrder(Field::No);
+    form->table().last();
+    form->table().moveTo(4);
+    QCOMPARE(form->table().field(Field::No).asInteger(), 5);
+    form->readNow();
     QCOMPARE(t->shell.opened, std::vector<QString>{"https://nameless.example.com/"});
     QCOMPARE(t->boxes.errors().last(), QStringLiteral("Invalid variant type conversion."));
     QVERIFY(!t->folder.exists(QStringLiteral("history.txt")));
 
     // An empty grid.
-    form->Edit1->setText(QStringLiteral("nothing like this"));
-    form->BitBtn5Click();
-    form->run(QStringLiteral("DBGrid1DblClick"));
+    nameEdit(*form)->setText(QStringLiteral("nothing like this"));
+    form->search();
+    form->readNow();
     QCOMPARE(t->boxes.errors().size(), 4);
     QCOMPARE(t->shell.opened.size(), size_t(1));
 }
@@ -372,20 +377,20 @@ void TestLists::failedOpenIsReportedAndNotRecorded()
 {
     t->shell.accepts = false; // no browser, or an address the opener cannot take
     select(QStringLiteral("Alpha Post"));
-    form->run(QStringLiteral("BitBtn2Click"));
+    form->readNow();
     QCOMPARE(t->shell.opened, std::vector<QString>{"https://alpha.example.com/"});
     QCOMPARE(t->boxes.errors().size(), 1);
     QVERIFY2(t->boxes.errors()[0].startsWith(QStringLiteral("\"https://alpha.example.com/\" could not be opened")),
              qPrintable(t->boxes.errors()[0]));
     QVERIFY(!t->folder.exists(QStringLiteral("history.txt")));
-    QCOMPARE(form->ComboBox4->count(), 0);
+    QCOMPARE(historyBox(*form)->count(), 0);
 
     // A huge address is named, but not in full.
     const QString huge = QStringLiteral("https://huge.example.com/") + QString(1 << 20, QLatin1Char('x'));
     insertRows(t->folder.tablePath(), {{7, "Huge", huge, "", "", "", ""}});
-    form->Table1->refresh();
+    form->table().refresh();
     select(QStringLiteral("Huge"));
-    form->run(QStringLiteral("BitBtn2Click"));
+    form->readNow();
     QCOMPARE(t->boxes.errors().size(), 2);
     QVERIFY(t->boxes.errors()[1].startsWith(QStringLiteral("\"https://huge.example.com/xxx")));
     QVERIFY(t->boxes.errors()[1].size() < 400);
@@ -396,135 +401,135 @@ void TestLists::historyKeepsEveryVisitNewestFirst()
 {
     for (const char* name : {"Alpha Post", "Beta Times", "Alpha Post"}) {
         select(QString::fromLatin1(name));
-        form->BitBtn2Click();
+        form->readNow();
     }
     QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")),
              QByteArray("Alpha Post\r\nBeta Times\r\nAlpha Post\r\n"));
-    QCOMPARE(entries(form->ComboBox4), (QStringList{"Alpha Post", "Beta Times", "Alpha Post"}));
-    QCOMPARE(form->ComboBox4->currentText(), QString()); // the box's own text is never set
+    QCOMPARE(entries(historyBox(*form)), (QStringList{"Alpha Post", "Beta Times", "Alpha Post"}));
+    QCOMPARE(historyBox(*form)->currentText(), QString()); // the box's own text is never set
 }
 
 void TestLists::historyGoLocatesExactlyWithinFilter()
 {
     t->folder.writeFile(QStringLiteral("history.txt"), "Gamma Daily\r\n");
-    form->LoadHistory();
+    reopen(); // the window reads the lists as it opens
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    form->ComboBox4->setCurrentIndex(0);
-    QTest::mouseClick(form->SpeedButton3, Qt::LeftButton);
-    QCOMPARE(form->DBGrid1->currentIndex().row(), form->Table1->currentRow());
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Gamma Daily"));
+    historyBox(*form)->setCurrentIndex(0);
+    QTest::mouseClick(goToVisitedButton(*form), Qt::LeftButton);
+    QCOMPARE(grid(*form)->currentIndex().row(), form->table().currentRow());
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Gamma Daily"));
     QCOMPARE(t->shell.opened, std::vector<QString>{"https://gamma.example.com/"});
-    QCOMPARE(entries(form->ComboBox4), (QStringList{"Gamma Daily", "Gamma Daily"}));
+    QCOMPARE(entries(historyBox(*form)), (QStringList{"Gamma Daily", "Gamma Daily"}));
 
     // Typed text: exact, letter case included; hidden records are not found.
-    form->ComboBox4->setEditText(QStringLiteral("beta times"));
-    form->SpeedButton3Click();
-    form->ComboBox4->setEditText(QStringLiteral("Beta"));
-    form->SpeedButton3Click();
-    form->ComboBox1->setEditText(QStringLiteral("France"));
-    form->BitBtn5Click();
-    form->ComboBox4->setEditText(QStringLiteral("Beta Times"));
-    form->SpeedButton3Click();
-    form->ComboBox4->setEditText(QString());
-    form->SpeedButton3Click();
+    historyBox(*form)->setEditText(QStringLiteral("beta times"));
+    form->goToVisited();
+    historyBox(*form)->setEditText(QStringLiteral("Beta"));
+    form->goToVisited();
+    countryBox(*form)->setEditText(QStringLiteral("France"));
+    form->search();
+    historyBox(*form)->setEditText(QStringLiteral("Beta Times"));
+    form->goToVisited();
+    historyBox(*form)->setEditText(QString());
+    form->goToVisited();
     QCOMPARE(t->shell.opened.size(), size_t(1));
     QVERIFY(t->boxes.shown.empty());
-    form->BitBtn4Click();
-    form->ComboBox4->setEditText(QStringLiteral("Beta Times"));
-    form->ComboBox4->setFocus();
-    QTest::keyClick(form->ComboBox4, Qt::Key_Return); // Enter in the box is Go
+    form->showAll();
+    historyBox(*form)->setEditText(QStringLiteral("Beta Times"));
+    historyBox(*form)->setFocus();
+    QTest::keyClick(historyBox(*form), Qt::Key_Return); // Enter in the box is Go
     QCOMPARE(t->shell.opened.back(), QStringLiteral("https://www.beta.example.com/news"));
 }
 
 void TestLists::clearHistoryEmptiesFileAndKeepsTypedText()
 {
     select(QStringLiteral("Alpha Post"));
-    form->BitBtn2Click();
-    form->ComboBox4->setEditText(QStringLiteral("Gamma Daily"));
+    form->readNow();
+    historyBox(*form)->setEditText(QStringLiteral("Gamma Daily"));
     t->boxes.answers = {MessageBoxes::Answer::Cancel};
-    form->SpeedButton4Click();
-    QCOMPARE(form->ComboBox4->count(), 1);
+    form->clearHistory();
+    QCOMPARE(historyBox(*form)->count(), 1);
     QCOMPARE(t->boxes.shown.back().text, QStringLiteral("Are you sure you want to delete all history records?"));
     QCOMPARE(t->boxes.shown.back().caption, QStringLiteral("Confirmation"));
     QVERIFY(t->boxes.shown.back().style == MessageBoxes::Style::Confirmation);
-    form->SpeedButton4Click();
-    QCOMPARE(form->ComboBox4->count(), 0);
-    QCOMPARE(form->ComboBox4->currentText(), QStringLiteral("Gamma Daily"));
+    form->clearHistory();
+    QCOMPARE(historyBox(*form)->count(), 0);
+    QCOMPARE(historyBox(*form)->currentText(), QStringLiteral("Gamma Daily"));
     QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")), QByteArray());
-    form->SpeedButton3Click(); // Go with the text left in the box
+    form->goToVisited(); // Go with the text left in the box
     QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")), QByteArray("Gamma Daily\r\n"));
 
     QFile::remove(t->folder.path(QStringLiteral("history.txt")));
-    form->SpeedButton4Click();
+    form->clearHistory();
     QVERIFY(!t->folder.exists(QStringLiteral("history.txt")));
-    QCOMPARE(form->ComboBox4->count(), 0);
+    QCOMPARE(historyBox(*form)->count(), 0);
 }
 
 void TestLists::favoritesAddGoAndDelete()
 {
     select(QStringLiteral("Beta Times"));
-    form->menuItem(QStringLiteral("AddtoFavorites2"))->trigger();
+    menuItem(*form, "addToFavouritesAction")->trigger();
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray("Beta Times\r\n"));
     select(QStringLiteral("Alpha Post"));
-    form->menuItem(QStringLiteral("AddtoFavorites1"))->trigger();
+    menuItem(*form, "popupAddToFavouritesAction")->trigger();
     select(QStringLiteral("Beta Times"));
-    form->BitBtn7Click();
-    QCOMPARE(entries(form->ComboBox3), (QStringList{"Beta Times", "Alpha Post", "Beta Times"}));
-    QCOMPARE(form->ComboBox3->currentIndex(), -1);
+    form->addToFavourites();
+    QCOMPARE(entries(favouritesBox(*form)), (QStringList{"Beta Times", "Alpha Post", "Beta Times"}));
+    QCOMPARE(favouritesBox(*form)->currentIndex(), -1);
 
     // Nothing picked: Go and Delete do nothing, not even ask.
-    form->SpeedButton1Click();
-    form->SpeedButton2Click();
+    form->goToFavourite();
+    form->deleteFavourite();
     QVERIFY(t->boxes.shown.empty());
     QVERIFY(t->shell.opened.empty());
 
-    form->ComboBox3->setCurrentIndex(1);
-    form->SpeedButton1Click();
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Alpha Post"));
+    favouritesBox(*form)->setCurrentIndex(1);
+    form->goToFavourite();
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Alpha Post"));
     QCOMPARE(t->shell.opened, std::vector<QString>{"https://alpha.example.com/"});
-    QCOMPARE(entries(form->ComboBox4).first(), QStringLiteral("Alpha Post"));
+    QCOMPARE(entries(historyBox(*form)).first(), QStringLiteral("Alpha Post"));
 
-    form->ComboBox3->setCurrentIndex(0);
+    favouritesBox(*form)->setCurrentIndex(0);
     t->boxes.answers = {MessageBoxes::Answer::Cancel};
-    form->SpeedButton2Click();
-    QCOMPARE(form->ComboBox3->count(), 3);
-    form->SpeedButton2Click(); // OK: both equal lines go
+    form->deleteFavourite();
+    QCOMPARE(favouritesBox(*form)->count(), 3);
+    form->deleteFavourite(); // OK: both equal lines go
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray("Alpha Post\r\n"));
-    QCOMPARE(entries(form->ComboBox3), QStringList{"Alpha Post"});
-    QCOMPARE(form->ComboBox3->currentIndex(), -1);
-    form->ComboBox3->setCurrentIndex(0);
-    form->SpeedButton2Click();
+    QCOMPARE(entries(favouritesBox(*form)), QStringList{"Alpha Post"});
+    QCOMPARE(favouritesBox(*form)->currentIndex(), -1);
+    favouritesBox(*form)->setCurrentIndex(0);
+    form->deleteFavourite();
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray()); // 0 bytes
-    QCOMPARE(form->ComboBox3->count(), 0);
+    QCOMPARE(favouritesBox(*form)->count(), 0);
 }
 
 void TestLists::favoritesDeleteCreatesMissingFileAndKeepsOthersBytes()
 {
     t->folder.writeFile(QStringLiteral("favorites.txt"), "Caf\xe9\r\n\r\nBeta Times\r\nbeta times\r\n");
-    form->LoadFavorites();
-    QCOMPARE(entries(form->ComboBox3), (QStringList{"Café", "", "Beta Times", "beta times"}));
-    form->ComboBox3->setCurrentIndex(1); // the empty line: nothing happens
-    form->SpeedButton2Click();
-    form->SpeedButton1Click();
+    reopen(); // the window reads the lists as it opens
+    QCOMPARE(entries(favouritesBox(*form)), (QStringList{"Café", "", "Beta Times", "beta times"}));
+    favouritesBox(*form)->setCurrentIndex(1); // the empty line: nothing happens
+    form->deleteFavourite();
+    form->goToFavourite();
     QVERIFY(t->boxes.shown.empty());
-    form->ComboBox3->setCurrentIndex(2);
-    form->SpeedButton2Click();
+    favouritesBox(*form)->setCurrentIndex(2);
+    form->deleteFavourite();
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray("Caf\xe9\r\n\r\nbeta times\r\n"));
 
     // Another copy of the program adds a line: the next change here keeps it.
     t->folder.writeFile(QStringLiteral("favorites.txt"), "Caf\xe9\r\nFrom elsewhere\r\n");
     select(QStringLiteral("Gamma Daily"));
-    form->BitBtn7Click();
+    form->addToFavourites();
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")),
              QByteArray("Caf\xe9\r\nFrom elsewhere\r\nGamma Daily\r\n"));
 
     // The file removed while the program runs: Delete writes an empty one.
-    form->ComboBox3->setCurrentIndex(0);
+    favouritesBox(*form)->setCurrentIndex(0);
     QFile::remove(t->folder.path(QStringLiteral("favorites.txt")));
-    form->SpeedButton2Click();
+    form->deleteFavourite();
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), QByteArray());
-    QCOMPARE(form->ComboBox3->count(), 0);
+    QCOMPARE(favouritesBox(*form)->count(), 0);
 }
 
 void TestLists::everyByteOfAListSurvivesARewrite()
@@ -534,14 +539,14 @@ void TestLists::everyByteOfAListSurvivesARewrite()
                            "ta\r\nGamma Daily\r\n\x01"
                            "Bell\r\n";
     t->folder.writeFile(QStringLiteral("favorites.txt"), old);
-    form->LoadFavorites();
-    QCOMPARE(entries(form->ComboBox3), (QStringList{QStringLiteral("Fav Be\uFFFDta"), QStringLiteral("Gamma Daily"),
-                                                    QStringLiteral("\uFFFDBell")}));
+    reopen(); // the window reads the lists as it opens
+    QCOMPARE(entries(favouritesBox(*form)), (QStringList{QStringLiteral("Fav Be\uFFFDta"),
+                                                         QStringLiteral("Gamma Daily"), QStringLiteral("\uFFFDBell")}));
     select(QStringLiteral("Beta Times"));
-    form->BitBtn7Click();
+    form->addToFavourites();
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), old + "Beta Times\r\n");
-    form->ComboBox3->setCurrentIndex(1);
-    form->SpeedButton2Click();
+    favouritesBox(*form)->setCurrentIndex(1);
+    form->deleteFavourite();
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), "Fav Be" + nul +
                                                                       "ta\r\n\x01"
                                                                       "Bell\r\nBeta Times\r\n");
@@ -568,7 +573,7 @@ void TestLists::listFailuresLeaveFilesAndBoxes()
     // The history cannot be read: the address is opened, nothing is written.
     QDir().mkpath(t->folder.path(QStringLiteral("history.txt")));
     select(QStringLiteral("Alpha Post"));
-    form->run(QStringLiteral("BitBtn2Click"));
+    form->readNow();
     QCOMPARE(t->shell.opened.size(), size_t(1));
     QCOMPARE(t->boxes.errors(),
              QStringList{QStringLiteral("Cannot open file %1.").arg(t->folder.path(QStringLiteral("history.txt")))});
@@ -579,15 +584,16 @@ void TestLists::listFailuresLeaveFilesAndBoxes()
     for (int i = 0; i < 200; ++i)
         old += "Favourite " + QByteArray::number(i) + "\r\n";
     t->folder.writeFile(QStringLiteral("favorites.txt"), old);
-    form->LoadFavorites();
+    reopen(); // the window reads the lists as it opens
+    select(QStringLiteral("Alpha Post"));
     {
         const FileSizeLimit limit(static_cast<rlim_t>(old.size()));
-        form->run(QStringLiteral("BitBtn7Click"));
+        form->addToFavourites();
     }
     QCOMPARE(t->boxes.errors().last(),
              QStringLiteral("Cannot create file %1.").arg(t->folder.path(QStringLiteral("favorites.txt"))));
     QCOMPARE(t->folder.readFile(QStringLiteral("favorites.txt")), old);
-    QCOMPARE(form->ComboBox3->count(), 200);
+    QCOMPARE(favouritesBox(*form)->count(), 200);
 }
 
 void TestLists::longHistoryStillRecords()
@@ -596,13 +602,13 @@ void TestLists::longHistoryStillRecords()
     for (int i = 0; i < 100000; ++i)
         history += "Visited newspaper " + QByteArray::number(i) + "\r\n";
     t->folder.writeFile(QStringLiteral("history.txt"), history);
-    form->LoadHistory();
-    QCOMPARE(form->ComboBox4->count(), 100000);
+    reopen(); // the window reads the lists as it opens
+    QCOMPARE(historyBox(*form)->count(), 100000);
     select(QStringLiteral("Gamma Daily"));
-    form->BitBtn2Click();
-    QCOMPARE(form->ComboBox4->count(), 100001);
-    QCOMPARE(form->ComboBox4->itemText(0), QStringLiteral("Gamma Daily"));
-    QCOMPARE(form->ComboBox4->itemText(100000), QStringLiteral("Visited newspaper 0"));
+    form->readNow();
+    QCOMPARE(historyBox(*form)->count(), 100001);
+    QCOMPARE(historyBox(*form)->itemText(0), QStringLiteral("Gamma Daily"));
+    QCOMPARE(historyBox(*form)->itemText(100000), QStringLiteral("Visited newspaper 0"));
     QCOMPARE(t->folder.readFile(QStringLiteral("history.txt")), history + "Gamma Daily\r\n");
 }
 

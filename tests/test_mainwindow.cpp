@@ -3,8 +3,9 @@
 
 #include "TestSupport.h"
 
+#include "commands/CommandQueue.h"
 #include "directory/Table.h"
-#include "grid/DBGrid.h"
+#include "grid/DirectoryGrid.h"
 #include "mainwindow/MainWindow.h"
 #include "startup/ProgramTitle.h"
 
@@ -38,7 +39,7 @@ QString plain(QString text)
     return text.remove(QLatin1Char('&'));
 }
 
-// The menu's entries as "text|handler|has picture", separators as "-".
+// The menu's entries as "text|name|has picture", separators as "-".
 QStringList entries(const QMenu* menu)
 {
     QStringList list;
@@ -47,7 +48,7 @@ QStringList entries(const QMenu* menu)
             list << QStringLiteral("-");
         else
             list << QStringLiteral("%1|%2|%3")
-                        .arg(plain(action->text()), TForm1::handlerOf(action), action->icon().isNull() ? "" : "pic");
+                        .arg(plain(action->text()), action->objectName(), action->icon().isNull() ? "" : "pic");
     }
     return list;
 }
@@ -76,7 +77,7 @@ private slots:
 
 private:
     std::unique_ptr<TestPlatform> t;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 void TestMainWindow::init()
@@ -118,32 +119,32 @@ void TestMainWindow::controlsStandWhereDesigned_data()
         QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(parent) << geometry
                             << QString::fromUtf8(text);
     };
-    row("GroupBox2", "client", QRect(24, 8, 297, 113), "Shortcuts");
-    row("Label7", "GroupBox2", QRect(16, 32, 0, 0), "My Favorites");
-    row("ComboBox3", "GroupBox2", QRect(80, 28, 145, 21), "");
-    row("SpeedButton1", "GroupBox2", QRect(228, 28, 21, 21), "Go");
-    row("SpeedButton2", "GroupBox2", QRect(252, 28, 21, 21), "Delete");
-    row("Label8", "GroupBox2", QRect(16, 64, 0, 0), "Visit History");
-    row("ComboBox4", "GroupBox2", QRect(80, 60, 145, 21), "");
-    row("SpeedButton3", "GroupBox2", QRect(228, 60, 21, 21), "Go");
-    row("SpeedButton4", "GroupBox2", QRect(252, 60, 21, 21), "Clear History");
-    row("SpeedButton5", "client", QRect(104, 152, 120, 28), "Read Now");
-    row("GroupBox1", "client", QRect(360, 8, 305, 185), "Search Newspaper");
-    row("Label1", "GroupBox1", QRect(8, 32, 0, 0), "Name");
-    row("Edit1", "GroupBox1", QRect(56, 28, 233, 21), "All");
-    row("Label2", "GroupBox1", QRect(8, 64, 0, 0), "Country");
-    row("ComboBox1", "GroupBox1", QRect(56, 60, 97, 21), "All");
-    row("Label3", "GroupBox1", QRect(168, 64, 0, 0), "State");
-    row("Edit3", "GroupBox1", QRect(208, 60, 81, 21), "All");
-    row("Label4", "GroupBox1", QRect(8, 96, 0, 0), "City");
-    row("Edit4", "GroupBox1", QRect(56, 92, 97, 21), "All");
-    row("Label5", "GroupBox1", QRect(160, 96, 0, 0), "Category");
-    row("ComboBox2", "GroupBox1", QRect(208, 92, 81, 21), "All");
-    row("Label6", "GroupBox1", QRect(8, 128, 0, 0), "Web");
-    row("Edit6", "GroupBox1", QRect(56, 124, 233, 21), "All");
-    row("SpeedButton6", "GroupBox1", QRect(40, 156, 90, 21), "Search");
-    row("SpeedButton7", "GroupBox1", QRect(168, 156, 90, 21), "Show All");
-    row("DBGrid1", "client", QRect(0, 201, 688, 274), "");
+    row("shortcutsGroup", "client", QRect(24, 8, 297, 113), "Shortcuts");
+    row("favouritesLabel", "shortcutsGroup", QRect(16, 32, 0, 0), "My Favorites");
+    row("favouritesBox", "shortcutsGroup", QRect(80, 28, 145, 21), "");
+    row("goToFavouriteButton", "shortcutsGroup", QRect(228, 28, 21, 21), "Go");
+    row("deleteFavouriteButton", "shortcutsGroup", QRect(252, 28, 21, 21), "Delete");
+    row("historyLabel", "shortcutsGroup", QRect(16, 64, 0, 0), "Visit History");
+    row("historyBox", "shortcutsGroup", QRect(80, 60, 145, 21), "");
+    row("goToVisitedButton", "shortcutsGroup", QRect(228, 60, 21, 21), "Go");
+    row("clearHistoryButton", "shortcutsGroup", QRect(252, 60, 21, 21), "Clear History");
+    row("readNowButton", "client", QRect(104, 152, 120, 28), "Read Now");
+    row("searchGroup", "client", QRect(360, 8, 305, 185), "Search Newspaper");
+    row("nameLabel", "searchGroup", QRect(8, 32, 0, 0), "Name");
+    row("nameEdit", "searchGroup", QRect(56, 28, 233, 21), "All");
+    row("countryLabel", "searchGroup", QRect(8, 64, 0, 0), "Country");
+    row("countryBox", "searchGroup", QRect(56, 60, 97, 21), "All");
+    row("stateLabel", "searchGroup", QRect(168, 64, 0, 0), "State");
+    row("stateEdit", "searchGroup", QRect(208, 60, 81, 21), "All");
+    row("cityLabel", "searchGroup", QRect(8, 96, 0, 0), "City");
+    row("cityEdit", "searchGroup", QRect(56, 92, 97, 21), "All");
+    row("categoryLabel", "searchGroup", QRect(160, 96, 0, 0), "Category");
+    row("categoryBox", "searchGroup", QRect(208, 92, 81, 21), "All");
+    row("webLabel", "searchGroup", QRect(8, 128, 0, 0), "Web");
+    row("webEdit", "searchGroup", QRect(56, 124, 233, 21), "All");
+    row("searchButton", "searchGroup", QRect(40, 156, 90, 21), "Search");
+    row("showAllButton", "searchGroup", QRect(168, 156, 90, 21), "Show All");
+    row("grid", "client", QRect(0, 201, 688, 274), "");
 }
 
 void TestMainWindow::controlsStandWhereDesigned()
@@ -177,8 +178,8 @@ void TestMainWindow::controlsStandWhereDesigned()
 void TestMainWindow::listsHoldTheirEntries()
 {
     QStringList countries;
-    for (int i = 0; i < form->ComboBox1->count(); ++i)
-        countries << form->ComboBox1->itemText(i);
+    for (int i = 0; i < countryBox(*form)->count(); ++i)
+        countries << countryBox(*form)->itemText(i);
     QCOMPARE(countries.size(), 240);
     QCOMPARE(countries.mid(0, 6), (QStringList{"All", "United States", "England", "Canada", "Afghanistan", "Albania"}));
     QCOMPARE(countries.last(), QStringLiteral("Zimbabwe"));
@@ -191,27 +192,28 @@ void TestMainWindow::listsHoldTheirEntries()
     QVERIFY(alphabetical.contains(QStringLiteral("F.Y.R.O. Macedonia")));
 
     QStringList categories;
-    for (int i = 0; i < form->ComboBox2->count(); ++i)
-        categories << form->ComboBox2->itemText(i);
+    for (int i = 0; i < categoryBox(*form)->count(); ++i)
+        categories << categoryBox(*form)->itemText(i);
     QCOMPARE(categories, (QStringList{"All", "City Guide", "Sports", "Business", "Technology", "Politics", "Calendar",
                                       "Shopping"}));
-    QVERIFY(form->ComboBox1->isEditable() && form->ComboBox2->isEditable() && form->ComboBox4->isEditable());
-    QVERIFY(!form->ComboBox3->isEditable());
-    QCOMPARE(form->ComboBox3->currentIndex(), -1);
+    QVERIFY(countryBox(*form)->isEditable() && categoryBox(*form)->isEditable() && historyBox(*form)->isEditable());
+    QVERIFY(!favouritesBox(*form)->isEditable());
+    QCOMPARE(favouritesBox(*form)->currentIndex(), -1);
 }
 
 void TestMainWindow::tabOrderRunsGridSearchThenShortcuts()
 {
     QStringList chain;
-    QWidget* widget = form->DBGrid1;
+    QWidget* widget = grid(*form);
     do {
         // Inner parts (a combo box's edit field, the grid's scroll bars) have no names.
-        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy() && !widget->objectName().isEmpty())
+        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy() && !widget->objectName().isEmpty() &&
+            widget->isVisibleTo(form.get()))
             chain << widget->objectName();
         widget = widget->nextInFocusChain();
-    } while (widget != form->DBGrid1 && chain.size() < 50);
-    QCOMPARE(chain, (QStringList{"DBGrid1", "Edit1", "ComboBox1", "Edit3", "Edit4", "ComboBox2", "Edit6", "ComboBox3",
-                                 "ComboBox4"}));
+    } while (widget != grid(*form) && chain.size() < 50);
+    QCOMPARE(chain, (QStringList{"grid", "nameEdit", "countryBox", "stateEdit", "cityEdit", "categoryBox", "webEdit",
+                                 "favouritesBox", "historyBox"}));
 }
 
 void TestMainWindow::mainMenuBindsEveryItem()
@@ -222,107 +224,149 @@ void TestMainWindow::mainMenuBindsEveryItem()
         titles << plain(action->text());
     QCOMPARE(titles, (QStringList{"File", "Sort", "Read Now", "Help"}));
     QCOMPARE(entries(top[0]->menu()),
-             (QStringList{"Add a New Record|BitBtn1Click|pic", "Modify Record|BitBtn9Click|pic",
-                          "Delete Record|BitBtn3Click|pic", "-", "Add to Favorites|BitBtn7Click|pic", "-",
-                          "Exit|Exit1Click|pic"}));
-    QCOMPARE(entries(top[1]->menu()),
-             (QStringList{"Sort by Name|Name1Click|pic", "Sort by Country|Country1Click|pic",
-                          "Sort by State|State1Click|pic", "Sort by City|City1Click|pic",
-                          "Sort by Category|Category1Click|pic", "Sort by Web Address|WebAddress1Click|pic"}));
+             (QStringList{"Add a New Record|addRecordAction|pic", "Modify Record|modifyRecordAction|pic",
+                          "Delete Record|deleteRecordAction|pic", "-", "Add to Favorites|addToFavouritesAction|pic",
+                          "-", "Exit|exitAction|pic"}));
+    QCOMPARE(
+        entries(top[1]->menu()),
+        (QStringList{"Sort by Name|sortByNameAction|pic", "Sort by Country|sortByCountryAction|pic",
+                     "Sort by State|sortByStateAction|pic", "Sort by City|sortByCityAction|pic",
+                     "Sort by Category|sortByCategoryAction|pic", "Sort by Web Address|sortByWebAddressAction|pic"}));
     QVERIFY(!top[2]->menu());
-    QCOMPARE(TForm1::handlerOf(top[2]), QStringLiteral("BitBtn2Click"));
+    QCOMPARE(top[2]->objectName(), QStringLiteral("readNowAction"));
     QCOMPARE(entries(top[3]->menu()),
-             (QStringList{"Help Topics||pic", "-", "Send Feedback|SendFeedback1Click|pic",
-                          "Visit Homepage|VisitHomepage1Click|pic", "-", "About|About1Click|pic"}));
+             (QStringList{"Help Topics|helpTopicsAction|pic", "-", "Send Feedback|sendFeedbackAction|pic",
+                          "Visit Homepage|visitHomepageAction|pic", "-", "About|aboutAction|pic"}));
     // One image list of 14 pictures; the menus use its entries.
-    QCOMPARE(form->ImageList1.size(), size_t(14));
-    for (const QIcon& icon : form->ImageList1)
+    QCOMPARE(form->pictures().size(), size_t(14));
+    for (const QIcon& icon : form->pictures())
         QVERIFY(!icon.pixmap(16, 16).isNull());
-    QCOMPARE(form->menuItem(QStringLiteral("Exit1"))->icon().cacheKey(), form->ImageList1[9].cacheKey());
-    QCOMPARE(form->menuItem(QStringLiteral("About1"))->icon().cacheKey(), form->ImageList1[8].cacheKey());
+    QCOMPARE(menuItem(*form, "exitAction")->icon().cacheKey(), form->pictures()[9].cacheKey());
+    QCOMPARE(menuItem(*form, "aboutAction")->icon().cacheKey(), form->pictures()[8].cacheKey());
 }
 
 void TestMainWindow::popupMenuBindsEveryItem()
 {
-    QStringList list = entries(form->PopupMenu1);
+    QStringList list = entries(popupMenu(*form));
     QCOMPARE(list.size(), 9);
     list.removeLast(); // the submenu
-    QCOMPARE(list, (QStringList{"Read Now!|BitBtn2Click|pic", "-", "Add a New Record|BitBtn1Click|pic",
-                                "Modify This Record|BitBtn9Click|pic", "Delete This Record|BitBtn3Click|pic", "-",
-                                "Add to Favorites|BitBtn7Click|pic", "-"}));
-    const QMenu* sortBy = form->PopupMenu1->actions().last()->menu();
+    QCOMPARE(list, (QStringList{"Read Now!|popupReadNowAction|pic", "-", "Add a New Record|popupAddRecordAction|pic",
+                                "Modify This Record|popupModifyRecordAction|pic",
+                                "Delete This Record|popupDeleteRecordAction|pic", "-",
+                                "Add to Favorites|popupAddToFavouritesAction|pic", "-"}));
+    const QMenu* sortBy = popupMenu(*form)->actions().last()->menu();
     QVERIFY(sortBy);
     QCOMPARE(plain(sortBy->title()), QStringLiteral("Sort by"));
-    QCOMPARE(form->PopupMenu1->actions().last()->icon().cacheKey(), form->ImageList1[13].cacheKey());
+    QCOMPARE(popupMenu(*form)->actions().last()->icon().cacheKey(), form->pictures()[13].cacheKey());
     QCOMPARE(entries(sortBy),
-             (QStringList{"Name|Name1Click|", "Country|Country1Click|", "State|State1Click|", "City|City1Click|",
-                          "Category|Category1Click|", "Web Address|WebAddress1Click|"}));
+             (QStringList{"Name|popupSortByNameAction|", "Country|popupSortByCountryAction|",
+                          "State|popupSortByStateAction|", "City|popupSortByCityAction|",
+                          "Category|popupSortByCategoryAction|", "Web Address|popupSortByWebAddressAction|"}));
 }
 
 void TestMainWindow::everyBoundControlRunsItsHandler()
 {
-    QSignalSpy runs(form.get(), &TForm1::commandRun);
-    QList<QObject*> controls;
-    for (QAction* action : form->findChildren<QAction*>())
-        controls << action;
-    for (QToolButton* button : form->findChildren<QToolButton*>())
-        controls << button;
-    int bound = 0;
-    for (QObject* control : controls) {
-        const QString handler = TForm1::handlerOf(control);
-        if (handler.isEmpty() || handler == QLatin1String("Exit1Click"))
-            continue;
-        ++bound;
+    // Every menu item and button, and the command it gives.
+    const std::pair<const char*, const char*> bindings[] = {
+        {"addRecordAction", "addRecord"},
+        {"modifyRecordAction", "modifyRecord"},
+        {"deleteRecordAction", "deleteRecord"},
+        {"addToFavouritesAction", "addToFavourites"},
+        {"sortByNameAction", "sortBy"},
+        {"sortByCountryAction", "sortBy"},
+        {"sortByStateAction", "sortBy"},
+        {"sortByCityAction", "sortBy"},
+        {"sortByCategoryAction", "sortBy"},
+        {"sortByWebAddressAction", "sortBy"},
+        {"readNowAction", "readNow"},
+        {"sendFeedbackAction", "sendFeedback"},
+        {"visitHomepageAction", "visitHomepage"},
+        {"aboutAction", "about"},
+        {"popupReadNowAction", "readNow"},
+        {"popupAddRecordAction", "addRecord"},
+        {"popupModifyRecordAction", "modifyRecord"},
+        {"popupDeleteRecordAction", "deleteRecord"},
+        {"popupAddToFavouritesAction", "addToFavourites"},
+        {"popupSortByNameAction", "sortBy"},
+        {"popupSortByCountryAction", "sortBy"},
+        {"popupSortByStateAction", "sortBy"},
+        {"popupSortByCityAction", "sortBy"},
+        {"popupSortByCategoryAction", "sortBy"},
+        {"popupSortByWebAddressAction", "sortBy"},
+        {"goToFavouriteButton", "goToFavourite"},
+        {"deleteFavouriteButton", "deleteFavourite"},
+        {"goToVisitedButton", "goToVisited"},
+        {"clearHistoryButton", "clearHistory"},
+        {"readNowButton", "readNow"},
+        {"searchButton", "search"},
+        {"showAllButton", "showAll"},
+    };
+    QSignalSpy runs(&form->commands(), &CommandQueue::started);
+    for (const auto& [name, command] : bindings) {
         runs.clear();
         t->boxes.answers.assign(4, MessageBoxes::Answer::Cancel); // no deletions
         whenModalOpens([](QWidget*) {});
-        if (auto* action = qobject_cast<QAction*>(control))
+        if (QAction* action = form->findChild<QAction*>(QLatin1String(name)))
             action->trigger();
         else
-            static_cast<QToolButton*>(control)->click();
-        QTRY_COMPARE_WITH_TIMEOUT(runs.count(), 1, 2000);
-        QCOMPARE(runs.first().first().toString(), handler);
+            control<QToolButton>(*form, name)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!runs.isEmpty(), 2000); // a dialog's closing follows as a command of its own
+        QCOMPARE(runs.first().first().toString(), QString::fromLatin1(command));
         QTRY_VERIFY(!QApplication::activeModalWidget());
     }
-    QCOMPARE(bound, 33 - 1);                                // every bound menu item and button but Exit
-    QVERIFY(form->menuItem(QStringLiteral("HelpTopics1"))); // inert
-    QTest::mouseDClick(form->DBGrid1->viewport(), Qt::LeftButton, {}, QPoint(20, 10));
-    QCOMPARE(runs.last().first().toString(), QStringLiteral("DBGrid1DblClick"));
+    // Every item of the menus is above but Help Topics and Exit, whose commands show no
+    // box the test could answer (Exit has a test of its own).
+    QStringList items;
+    for (const QAction* action : form->findChildren<QAction*>()) {
+        if (!action->isSeparator() && !action->menu() && !action->objectName().isEmpty())
+            items << action->objectName();
+    }
+    QStringList bound;
+    for (const auto& binding : bindings) {
+        if (!QByteArray(binding.first).endsWith("Button"))
+            bound << QString::fromLatin1(binding.first);
+    }
+    bound << QStringLiteral("helpTopicsAction") << QStringLiteral("exitAction");
+    items.sort();
+    bound.sort();
+    QCOMPARE(items, bound);
+    QTest::mouseDClick(grid(*form)->viewport(), Qt::LeftButton, {}, QPoint(20, 10));
+    QCOMPARE(runs.last().first().toString(), QStringLiteral("readNow"));
 }
 
 void TestMainWindow::gridShowsColumnsInTheirColours()
 {
     QStringList titles;
     QList<int> widths;
-    for (int i = 0; i < form->DataSource1->columnCount(); ++i) {
-        titles << form->DataSource1->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
-        widths << form->DBGrid1->columnWidth(i);
-        QCOMPARE(form->DataSource1->headerData(i, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>(),
+    for (int i = 0; i < gridModel(*form)->columnCount(); ++i) {
+        titles << gridModel(*form)->headerData(i, Qt::Horizontal, Qt::DisplayRole).toString();
+        widths << grid(*form)->columnWidth(i);
+        QCOMPARE(gridModel(*form)->headerData(i, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>(),
                  Qt::Alignment(Qt::AlignCenter));
     }
     QCOMPARE(titles, (QStringList{"Newspaper Name", "Country", "State", "City", "Category", "Web Address"}));
     QCOMPARE(widths, (QList<int>{150, 80, 50, 90, 90, 188}));
-    QCOMPARE(form->DBGrid1->editTriggers(), QAbstractItemView::NoEditTriggers);
-    QCOMPARE(form->DBGrid1->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    QCOMPARE(grid(*form)->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(grid(*form)->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
 
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    const QImage image = form->DBGrid1->grab().toImage();
+    const QImage image = grid(*form)->grab().toImage();
     const QColor blueGrey(0xE7, 0xEB, 0xEF);
     const QColor cream(0xFF, 0xFF, 0xE6);
     const QColor expected[] = {blueGrey, cream, blueGrey, cream, blueGrey, cream};
-    const int y = form->DBGrid1->viewport()->y() + form->DBGrid1->rowViewportPosition(3) + 2;
+    const int y = grid(*form)->viewport()->y() + grid(*form)->rowViewportPosition(3) + 2;
     for (int column = 0; column < 6; ++column) {
         // Just inside the cell's left edge, left of any text.
-        const int x = form->DBGrid1->viewport()->x() + form->DBGrid1->columnViewportPosition(column) + 1;
+        const int x = grid(*form)->viewport()->x() + grid(*form)->columnViewportPosition(column) + 1;
         QCOMPARE(image.pixelColor(x, y), expected[column]);
         // The end of the cell too, so a wrong width shows.
-        const int right = x + form->DBGrid1->columnWidth(column) - 4;
+        const int right = x + grid(*form)->columnWidth(column) - 4;
         QCOMPARE(image.pixelColor(right, y), expected[column]);
     }
     // Navy text on the cream columns: the Country cell holds dark blue pixels.
-    const int top = form->DBGrid1->viewport()->y() + form->DBGrid1->rowViewportPosition(3);
-    const int left = form->DBGrid1->viewport()->x() + form->DBGrid1->columnViewportPosition(1);
+    const int top = grid(*form)->viewport()->y() + grid(*form)->rowViewportPosition(3);
+    const int left = grid(*form)->viewport()->x() + grid(*form)->columnViewportPosition(1);
     bool navy = false;
     for (int yy = top; yy < top + 17 && !navy; ++yy) {
         for (int xx = left; xx < left + 78 && !navy; ++xx) {
@@ -339,23 +383,23 @@ void TestMainWindow::gridAndTableShareTheCurrentRecord()
 {
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    form->DBGrid1->setFocus();
-    QTest::keyClick(form->DBGrid1, Qt::Key_Down);
-    QTest::keyClick(form->DBGrid1, Qt::Key_Down);
-    QCOMPARE(form->Table1->currentRow(), 2);
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Paper 003"));
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Paper 039")));
-    QCOMPARE(form->DBGrid1->currentIndex().row(), 38);
-    const QRect cell = form->DBGrid1->visualRect(form->DBGrid1->currentIndex());
-    QVERIFY(form->DBGrid1->viewport()->rect().contains(cell)); // scrolled to it
-    form->Table1->first();
-    QCOMPARE(form->DBGrid1->currentIndex().row(), 0);
+    grid(*form)->setFocus();
+    QTest::keyClick(grid(*form), Qt::Key_Down);
+    QTest::keyClick(grid(*form), Qt::Key_Down);
+    QCOMPARE(form->table().currentRow(), 2);
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Paper 003"));
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Paper 039")));
+    QCOMPARE(grid(*form)->currentIndex().row(), 38);
+    const QRect cell = grid(*form)->visualRect(grid(*form)->currentIndex());
+    QVERIFY(grid(*form)->viewport()->rect().contains(cell)); // scrolled to it
+    form->table().first();
+    QCOMPARE(grid(*form)->currentIndex().row(), 0);
 }
 
 void TestMainWindow::helpCommandsHandOverExactTexts()
 {
-    form->menuItem(QStringLiteral("SendFeedback1"))->trigger();
-    form->menuItem(QStringLiteral("VisitHomepage1"))->trigger();
+    menuItem(*form, "sendFeedbackAction")->trigger();
+    menuItem(*form, "visitHomepageAction")->trigger();
     QCOMPARE(t->shell.opened.size(), size_t(2));
     const QString mail = t->shell.opened[0];
     QVERIFY(mail.startsWith(QStringLiteral("mailto:")));
@@ -363,7 +407,7 @@ void TestMainWindow::helpCommandsHandOverExactTexts()
     QVERIFY(!mail.contains(QLatin1Char(' ')));
     QCOMPARE(t->shell.opened[1], QStringLiteral("https://kestrove.example.com/"));
 
-    form->menuItem(QStringLiteral("About1"))->trigger();
+    menuItem(*form, "aboutAction")->trigger();
     QCOMPARE(t->boxes.shown.size(), size_t(1));
     const FakeMessageBoxes::Shown& about = t->boxes.shown[0];
     QCOMPARE(about.caption, QStringLiteral("About Kestrove Online Newspaper"));
@@ -379,7 +423,7 @@ void TestMainWindow::exitClosesWithoutAQuestion()
 {
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    form->menuItem(QStringLiteral("Exit1"))->trigger();
+    menuItem(*form, "exitAction")->trigger();
     QVERIFY(!form->isVisible());
     QVERIFY(t->boxes.shown.empty());
 }

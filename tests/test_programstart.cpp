@@ -113,18 +113,16 @@ void TestProgramStart::installedProgramWorksInTheUsersFolder()
 
     platform.folder.dataLocation().prepare();
     {
-        TForm1 form(platform);
-        QCOMPARE(form.ExePath, install.path("usr/bin/"));
-        QCOMPARE(form.DataPath, install.userPath(QString()));
-        QCOMPARE(form.Table1->recordCount(), 2);
-        QCOMPARE(form.LastNo, 2);
+        MainWindow form(platform);
+        QCOMPARE(form.dataFolder(), install.userPath(QString()));
+        QCOMPARE(form.table().recordCount(), 2);
+        QCOMPARE(form.lastNumber(), 2);
 
-        form.run(QStringLiteral("BitBtn2Click")); // Read Now on the first record in name order
-        form.run(QStringLiteral("BitBtn7Click")); // and a favourite
-        form.AddMode = true;
-        TForm2 dialog(form);
-        dialog.Edit1->setText(QStringLiteral("Gamma Daily"));
-        dialog.BitBtn1Click();
+        form.readNow();         // Read Now on the first record in name order
+        form.addToFavourites(); // and a favourite
+        RecordDialog dialog(form, RecordDialog::Mode::Add);
+        nameEdit(dialog)->setText(QStringLiteral("Gamma Daily"));
+        dialog.save();
         QCOMPARE(shell.opened, std::vector<QString>{"https://alpha.example.com/"});
         QCOMPARE(boxes.errors(), QStringList());
     }

@@ -5,7 +5,7 @@
 #include "dialogs/RecordDialog.h"
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
-#include "grid/DBGrid.h"
+#include "grid/DirectoryGrid.h"
 #include "mainwindow/MainWindow.h"
 
 #include <QComboBox>
@@ -26,10 +26,10 @@ const std::vector<Row> Papers = {
     {20, "Le Devoir", "https://www.ledevoir.com/", "Canada", "QC", "Montreal", "Politics"},
 };
 
-QStringList texts(const TForm2& dialog)
+QStringList texts(const RecordDialog& dialog)
 {
-    return {dialog.Edit1->text(), dialog.ComboBox1->currentText(), dialog.Edit3->text(),
-            dialog.Edit4->text(), dialog.ComboBox2->currentText(), dialog.Edit6->text()};
+    return {nameEdit(dialog)->text(), countryBox(dialog)->currentText(),  stateEdit(dialog)->text(),
+            cityEdit(dialog)->text(), categoryBox(dialog)->currentText(), webEdit(dialog)->text()};
 }
 
 QString stored(const TestPlatform& t, qint64 no, const char* column)
@@ -67,11 +67,11 @@ private slots:
 
 private:
     std::unique_ptr<TestPlatform> t;
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<TForm2> open(bool addMode)
+    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<RecordDialog> open(bool addMode)
     {
-        form->AddMode = addMode;
-        auto dialog = std::make_unique<TForm2>(*form);
+        auto dialog =
+            std::make_unique<RecordDialog>(*form, addMode ? RecordDialog::Mode::Add : RecordDialog::Mode::Modify);
         dialog->show();
         return dialog;
     }
@@ -96,37 +96,37 @@ void TestRecords::dialogStandsAsDesigned()
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     QCOMPARE(dialog->size(), QSize(371, 224));
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Add a New Record"));
-    QCOMPARE(dialog->GroupBox1->title(), QStringLiteral("Add Newspaper"));
-    QCOMPARE(dialog->GroupBox1->geometry(), QRect(8, 8, 353, 169));
-    QCOMPARE(dialog->BitBtn1->text(), QStringLiteral("Add"));
-    QCOMPARE(dialog->BitBtn1->geometry(), QRect(80, 192, 75, 25));
-    QCOMPARE(dialog->BitBtn2->text(), QStringLiteral("Cancel"));
-    QCOMPARE(dialog->BitBtn2->geometry(), QRect(224, 192, 75, 25));
-    QVERIFY(dialog->BitBtn1->isDefault());
+    QCOMPARE(recordGroup(*dialog)->title(), QStringLiteral("Add Newspaper"));
+    QCOMPARE(recordGroup(*dialog)->geometry(), QRect(8, 8, 353, 169));
+    QCOMPARE(saveButton(*dialog)->text(), QStringLiteral("Add"));
+    QCOMPARE(saveButton(*dialog)->geometry(), QRect(80, 192, 75, 25));
+    QCOMPARE(cancelButton(*dialog)->text(), QStringLiteral("Cancel"));
+    QCOMPARE(cancelButton(*dialog)->geometry(), QRect(224, 192, 75, 25));
+    QVERIFY(saveButton(*dialog)->isDefault());
     const QRect fields[] = {{56, 28, 281, 21}, {56, 60, 121, 21}, {240, 60, 97, 21},
                             {56, 92, 121, 21}, {240, 92, 97, 21}, {56, 124, 281, 21}};
-    const QWidget* controls[] = {dialog->Edit1, dialog->ComboBox1, dialog->Edit3,
-                                 dialog->Edit4, dialog->ComboBox2, dialog->Edit6};
+    const QWidget* controls[] = {nameEdit(*dialog), countryBox(*dialog),  stateEdit(*dialog),
+                                 cityEdit(*dialog), categoryBox(*dialog), webEdit(*dialog)};
     for (int i = 0; i < 6; ++i)
         QCOMPARE(controls[i]->geometry(), fields[i]);
     const QPoint labels[] = {{8, 32}, {8, 64}, {200, 64}, {8, 96}, {184, 96}, {8, 128}};
-    const QLabel* labelWidgets[] = {dialog->Label1, dialog->Label2, dialog->Label3,
-                                    dialog->Label4, dialog->Label5, dialog->Label6};
+    const QLabel* labelWidgets[] = {nameLabel(*dialog), countryLabel(*dialog),  stateLabel(*dialog),
+                                    cityLabel(*dialog), categoryLabel(*dialog), webLabel(*dialog)};
     for (int i = 0; i < 6; ++i)
         QCOMPARE(labelWidgets[i]->pos(), labels[i]);
     QCOMPARE(texts(*dialog), (QStringList{"", "United States", "", "", "", ""}));
-    QCOMPARE(dialog->ComboBox1->count(), 239);
-    QCOMPARE(dialog->ComboBox1->itemText(0), QStringLiteral("United States"));
-    QCOMPARE(dialog->ComboBox1->itemText(1), QStringLiteral("United Kingdom"));
-    QCOMPARE(dialog->ComboBox1->itemText(2), QStringLiteral("Canada"));
-    QCOMPARE(dialog->ComboBox1->itemText(3), QStringLiteral("Afghanistan"));
-    QCOMPARE(dialog->ComboBox1->itemText(238), QStringLiteral("Zimbabwe"));
-    QCOMPARE(dialog->ComboBox2->count(), 7);
-    QCOMPARE(dialog->ComboBox2->itemText(0), QStringLiteral("City Guide"));
-    QCOMPARE(dialog->ComboBox2->itemText(6), QStringLiteral("Shopping"));
-    QTRY_COMPARE(QApplication::focusWidget(), dialog->Edit1);
-    const QWidget* order[] = {dialog->Edit1,     dialog->ComboBox1, dialog->Edit3,   dialog->Edit4,
-                              dialog->ComboBox2, dialog->Edit6,     dialog->BitBtn1, dialog->BitBtn2};
+    QCOMPARE(countryBox(*dialog)->count(), 239);
+    QCOMPARE(countryBox(*dialog)->itemText(0), QStringLiteral("United States"));
+    QCOMPARE(countryBox(*dialog)->itemText(1), QStringLiteral("United Kingdom"));
+    QCOMPARE(countryBox(*dialog)->itemText(2), QStringLiteral("Canada"));
+    QCOMPARE(countryBox(*dialog)->itemText(3), QStringLiteral("Afghanistan"));
+    QCOMPARE(countryBox(*dialog)->itemText(238), QStringLiteral("Zimbabwe"));
+    QCOMPARE(categoryBox(*dialog)->count(), 7);
+    QCOMPARE(categoryBox(*dialog)->itemText(0), QStringLiteral("City Guide"));
+    QCOMPARE(categoryBox(*dialog)->itemText(6), QStringLiteral("Shopping"));
+    QTRY_COMPARE(QApplication::focusWidget(), nameEdit(*dialog));
+    const QWidget* order[] = {nameEdit(*dialog),    countryBox(*dialog), stateEdit(*dialog),  cityEdit(*dialog),
+                              categoryBox(*dialog), webEdit(*dialog),    saveButton(*dialog), cancelButton(*dialog)};
     for (int i = 1; i < 8; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), order[i]);
@@ -135,21 +135,21 @@ void TestRecords::dialogStandsAsDesigned()
 
 void TestRecords::modifyModeCopiesEachFieldOnItsOwn()
 {
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Le Devoir")));
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Le Devoir")));
     auto full = open(false);
     QCOMPARE(full->windowTitle(), QStringLiteral("Modify a record"));
-    QCOMPARE(full->GroupBox1->title(), QStringLiteral("Modify Newspaper"));
-    QCOMPARE(full->BitBtn1->text(), QStringLiteral("Modify"));
+    QCOMPARE(recordGroup(*full)->title(), QStringLiteral("Modify Newspaper"));
+    QCOMPARE(saveButton(*full)->text(), QStringLiteral("Modify"));
     QCOMPARE(texts(*full),
              (QStringList{"Le Devoir", "Canada", "QC", "Montreal", "Politics", "https://www.ledevoir.com/"}));
 
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Globe")));
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Globe")));
     auto blanks = open(false);
     QCOMPARE(texts(*blanks),
              (QStringList{"Globe", "United States", "", "Toronto", "Business", "https://www.theglobe.example.com/"}));
 
-    form->Edit1->setText(QStringLiteral("no such paper"));
-    form->BitBtn5Click();
+    nameEdit(*form)->setText(QStringLiteral("no such paper"));
+    form->search();
     auto none = open(false);
     QCOMPARE(none->windowTitle(), QStringLiteral("Modify a record"));
     QCOMPARE(texts(*none), (QStringList{"", "United States", "", "", "", ""}));
@@ -160,130 +160,129 @@ void TestRecords::commandsBuildAFreshDialogEachTime()
 {
     QStringList seen;
     auto record = [&](QWidget* modal) {
-        auto* dialog = qobject_cast<TForm2*>(modal);
+        auto* dialog = qobject_cast<RecordDialog*>(modal);
         QVERIFY(dialog);
-        seen << dialog->windowTitle() + QLatin1Char('|') + dialog->Edit1->text();
+        seen << dialog->windowTitle() + QLatin1Char('|') + nameEdit(*dialog)->text();
     };
     whenModalOpens(record);
-    form->menuItem(QStringLiteral("ModifyRecord1"))->trigger();
+    menuItem(*form, "modifyRecordAction")->trigger();
     whenModalOpens(record);
-    form->menuItem(QStringLiteral("AddaNewRecord1"))->trigger();
+    menuItem(*form, "popupAddRecordAction")->trigger();
     QCOMPARE(seen, (QStringList{"Modify a record|Globe", "Add a New Record|"}));
-    QVERIFY(form->AddMode);                            // the last command was Add
-    QCOMPARE(form->findChildren<TForm2*>().size(), 0); // destroyed when closed
+    QCOMPARE(form->findChildren<RecordDialog*>().size(), 0); // destroyed when closed
 }
 
 void TestRecords::addNumbersFromLastNumberAndStaysOpen()
 {
-    QCOMPARE(form->LastNo, 57); // the last record in number order
+    QCOMPARE(form->lastNumber(), 57); // the last record in number order
     auto dialog = open(true);
-    dialog->Edit1->setText(QStringLiteral("Added"));
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
-    QTest::keyClick(dialog->Edit1, Qt::Key_Return); // Enter presses Add again
+    nameEdit(*dialog)->setText(QStringLiteral("Added"));
+    QTest::mouseClick(saveButton(*dialog), Qt::LeftButton);
+    QTest::keyClick(nameEdit(*dialog), Qt::Key_Return); // Enter presses Add again
     QVERIFY(dialog->isVisible());
-    QCOMPARE(form->LastNo, 59);
+    QCOMPARE(form->lastNumber(), 59);
     QCOMPARE(queryValue(t->folder.tablePath(), "SELECT group_concat(No || ':' || Name || ':' || Country || ':' || "
                                                "ifnull(State, 'blank') || ':' || ifnull(Url, 'blank'), ' ') "
                                                "FROM newspapers WHERE Name = 'Added'"),
              QStringLiteral("58:Added:United States:blank:blank 59:Added:United States:blank:blank"));
-    QCOMPARE(form->Table1->recordCount(), 5);
-    QCOMPARE(dialog->Edit1->text(), QStringLiteral("Added")); // texts stay
+    QCOMPARE(form->table().recordCount(), 5);
+    QCOMPARE(nameEdit(*dialog)->text(), QStringLiteral("Added")); // texts stay
 }
 
 void TestRecords::addRefusesEmptyNameOnly()
 {
     auto dialog = open(true);
-    dialog->Edit6->setText(QStringLiteral("https://nameless.example.com/"));
-    dialog->BitBtn1Click();
-    QCOMPARE(form->LastNo, 57);
+    webEdit(*dialog)->setText(QStringLiteral("https://nameless.example.com/"));
+    dialog->save();
+    QCOMPARE(form->lastNumber(), 57);
     QCOMPARE(queryValue(t->folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("3"));
-    dialog->Edit1->setText(QStringLiteral("   "));
-    dialog->BitBtn1Click();
-    QCOMPARE(form->LastNo, 58);
+    nameEdit(*dialog)->setText(QStringLiteral("   "));
+    dialog->save();
+    QCOMPARE(form->lastNumber(), 58);
     QCOMPARE(stored(*t, 58, "Name"), QStringLiteral("   "));
     QVERIFY(t->boxes.shown.empty());
 }
 
 void TestRecords::deletingTheHighestRecordDoesNotLowerTheCounter()
 {
-    form->Table1->setIndexName(QString());
-    form->Table1->last();
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("No")).asInteger(), 57);
-    form->BitBtn3Click();
-    QCOMPARE(form->LastNo, 57);
+    form->table().setOrder(Field::No);
+    form->table().last();
+    QCOMPARE(form->table().field(Field::No).asInteger(), 57);
+    form->deleteRecord();
+    QCOMPARE(form->lastNumber(), 57);
     auto dialog = open(true);
-    dialog->Edit1->setText(QStringLiteral("Next"));
-    dialog->BitBtn1Click();
+    nameEdit(*dialog)->setText(QStringLiteral("Next"));
+    dialog->save();
     QCOMPARE(stored(*t, 58, "Name"), QStringLiteral("Next"));
     QCOMPARE(stored(*t, 57, "count(*)"), QStringLiteral("0")); // 57 is not handed out again in this run
 }
 
 void TestRecords::modifyKeepsNameWhenEmptiedAndBlanksOthers()
 {
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Le Devoir")));
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Le Devoir")));
     auto dialog = open(false);
-    dialog->Edit1->clear();
-    dialog->ComboBox2->setEditText(QString());
-    dialog->Edit4->setText(QStringLiteral("Montréal"));
-    dialog->BitBtn1Click();
+    nameEdit(*dialog)->clear();
+    categoryBox(*dialog)->setEditText(QString());
+    cityEdit(*dialog)->setText(QStringLiteral("Montréal"));
+    dialog->save();
     QCOMPARE(stored(*t, 20, "Name"), QStringLiteral("Le Devoir"));
     QCOMPARE(stored(*t, 20, "Category"), QStringLiteral("NULL"));
     QCOMPARE(stored(*t, 20, "City"), QStringLiteral("Montréal"));
     QCOMPARE(stored(*t, 20, "Reserved1 || Reserved2 || Reserved3"), QStringLiteral("000"));
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Le Devoir"));
-    QVERIFY(!form->Table1->controlsDisabled());
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Le Devoir"));
+    QVERIFY(!form->table().controlsDisabled());
     QVERIFY(dialog->isVisible());
 }
 
 void TestRecords::modifiedRecordLeavesTheFilteredView()
 {
-    form->ComboBox1->setEditText(QStringLiteral("Canada"));
-    form->BitBtn5Click();
-    QCOMPARE(form->Table1->recordCount(), 2);
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Le Devoir")));
+    countryBox(*form)->setEditText(QStringLiteral("Canada"));
+    form->search();
+    QCOMPARE(form->table().recordCount(), 2);
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Le Devoir")));
     auto dialog = open(false);
-    dialog->ComboBox1->setEditText(QStringLiteral("France"));
-    dialog->BitBtn1Click();
+    countryBox(*dialog)->setEditText(QStringLiteral("France"));
+    dialog->save();
     QCOMPARE(stored(*t, 20, "Country"), QStringLiteral("France"));
-    QCOMPARE(form->Table1->recordCount(), 1);
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Toronto Star"));
-    QVERIFY(form->Table1->filtered());
-    QCOMPARE(form->Table1->indexName(), QStringLiteral("Name1"));
+    QCOMPARE(form->table().recordCount(), 1);
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Toronto Star"));
+    QVERIFY(form->table().filtered());
+    QCOMPARE(form->table().order(), Field::Name);
     // An added record that does not meet the search is stored but not shown either.
     auto adding = open(true);
-    adding->Edit1->setText(QStringLiteral("Elsewhere"));
-    adding->BitBtn1Click();
-    QCOMPARE(form->Table1->recordCount(), 1);
+    nameEdit(*adding)->setText(QStringLiteral("Elsewhere"));
+    adding->save();
+    QCOMPARE(form->table().recordCount(), 1);
     QCOMPARE(stored(*t, 58, "Name"), QStringLiteral("Elsewhere"));
 }
 
 void TestRecords::deleteAsksAndRefreshesEitherWay()
 {
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Le Devoir")));
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Le Devoir")));
     insertRows(t->folder.tablePath(), {{99, "From another copy", "", "", "", "", ""}});
     t->boxes.answers = {MessageBoxes::Answer::Cancel};
-    form->menuItem(QStringLiteral("DeleteRecord1"))->trigger();
+    menuItem(*form, "deleteRecordAction")->trigger();
     QCOMPARE(t->boxes.shown.back().text, QStringLiteral("Are you sure you want to delete this record?"));
     QCOMPARE(t->boxes.shown.back().caption, QStringLiteral("Confirmation"));
-    QCOMPARE(form->Table1->recordCount(), 4); // refreshed: the other copy's record shows
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Le Devoir"));
-    form->menuItem(QStringLiteral("Delete1"))->trigger();
-    QCOMPARE(form->Table1->recordCount(), 3);
+    QCOMPARE(form->table().recordCount(), 4); // refreshed: the other copy's record shows
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Le Devoir"));
+    menuItem(*form, "popupDeleteRecordAction")->trigger();
+    QCOMPARE(form->table().recordCount(), 3);
     QCOMPARE(stored(*t, 20, "count(*)"), QStringLiteral("0"));
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Toronto Star"));
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Toronto Star"));
 }
 
 void TestRecords::emptyGridRefusesModifyAndDelete()
 {
-    form->Edit1->setText(QStringLiteral("no such paper"));
-    form->BitBtn5Click();
+    nameEdit(*form)->setText(QStringLiteral("no such paper"));
+    form->search();
     auto dialog = open(false);
-    dialog->Edit1->setText(QStringLiteral("Would be a record without a number"));
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    nameEdit(*dialog)->setText(QStringLiteral("Would be a record without a number"));
+    QTest::mouseClick(saveButton(*dialog), Qt::LeftButton);
     QCOMPARE(t->boxes.errors().size(), 1);
     QVERIFY2(t->boxes.errors()[0].contains(QStringLiteral("no current record")), qPrintable(t->boxes.errors()[0]));
-    QVERIFY(!form->Table1->controlsDisabled());
-    form->run(QStringLiteral("BitBtn3Click"));
+    QVERIFY(!form->table().controlsDisabled());
+    form->deleteRecord();
     QCOMPARE(t->boxes.errors().size(), 2);
     QVERIFY2(t->boxes.errors()[1].contains(QStringLiteral("no record to delete")), qPrintable(t->boxes.errors()[1]));
     QCOMPARE(queryValue(t->folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("3"));
@@ -293,18 +292,18 @@ void TestRecords::fieldsTakeNoLineBreaksAndKeepAnyText()
 {
     auto dialog = open(true);
     dialog->show();
-    dialog->Edit1->setFocus();
-    dialog->Edit1->insert(QStringLiteral("Two\r\nLines"));
-    QCOMPARE(dialog->Edit1->text(), QStringLiteral("Two  Lines"));
-    dialog->ComboBox1->lineEdit()->selectAll();
-    dialog->ComboBox1->lineEdit()->insert(QStringLiteral("North\nland"));
-    QCOMPARE(dialog->ComboBox1->currentText(), QStringLiteral("North land"));
+    nameEdit(*dialog)->setFocus();
+    nameEdit(*dialog)->insert(QStringLiteral("Two\r\nLines"));
+    QCOMPARE(nameEdit(*dialog)->text(), QStringLiteral("Two  Lines"));
+    countryBox(*dialog)->lineEdit()->selectAll();
+    countryBox(*dialog)->lineEdit()->insert(QStringLiteral("North\nland"));
+    QCOMPARE(countryBox(*dialog)->currentText(), QStringLiteral("North land"));
 
     const QString tricky =
         QStringLiteral("'; DROP TABLE newspapers; -- \"quoted\" %_ Ωμέγα 東京 ") + QString(10000, 'x');
-    dialog->Edit1->setText(tricky);
-    dialog->Edit3->setText(QStringLiteral("a;b"));
-    dialog->BitBtn1Click();
+    nameEdit(*dialog)->setText(tricky);
+    stateEdit(*dialog)->setText(QStringLiteral("a;b"));
+    dialog->save();
     QCOMPARE(stored(*t, 58, "Name"), tricky);
     QCOMPARE(stored(*t, 58, "State"), QStringLiteral("a;b"));
     QCOMPARE(queryValue(t->folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("4"));
@@ -315,14 +314,14 @@ void TestRecords::keysMoveFocusPressAddAndClose()
     auto dialog = open(true);
     QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     dialog->activateWindow();
-    dialog->Edit1->setFocus();
-    dialog->Edit1->setText(QStringLiteral("Keyed"));
-    QTest::keyClick(dialog->Edit1, Qt::Key_M, Qt::ControlModifier); // a typed carriage return
-    QCOMPARE(QApplication::focusWidget(), dialog->ComboBox1);
-    QCOMPARE(dialog->Edit1->text(), QStringLiteral("Keyed"));
-    QCOMPARE(form->LastNo, 57);
+    nameEdit(*dialog)->setFocus();
+    nameEdit(*dialog)->setText(QStringLiteral("Keyed"));
+    QTest::keyClick(nameEdit(*dialog), Qt::Key_M, Qt::ControlModifier); // a typed carriage return
+    QCOMPARE(QApplication::focusWidget(), countryBox(*dialog));
+    QCOMPARE(nameEdit(*dialog)->text(), QStringLiteral("Keyed"));
+    QCOMPARE(form->lastNumber(), 57);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); // Enter in the Country box presses Add
-    QCOMPARE(form->LastNo, 58);
+    QCOMPARE(form->lastNumber(), 58);
     QVERIFY(dialog->isVisible());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QVERIFY(!dialog->isVisible());
@@ -330,53 +329,53 @@ void TestRecords::keysMoveFocusPressAddAndClose()
 
 void TestRecords::lockedTableReportsAndKeepsDialogOpen()
 {
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Globe")));
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Globe")));
     auto dialog = open(false);
-    dialog->Edit1->setText(QStringLiteral("Renamed"));
+    nameEdit(*dialog)->setText(QStringLiteral("Renamed"));
     sqlite::Database other(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
     other.exec("BEGIN EXCLUSIVE");
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(saveButton(*dialog), Qt::LeftButton);
     other.exec("ROLLBACK");
     QCOMPARE(t->boxes.errors().size(), 1);
     QVERIFY2(t->boxes.errors()[0].contains(QStringLiteral("locked")), qPrintable(t->boxes.errors()[0]));
     QCOMPARE(t->boxes.shown[0].caption, QStringLiteral("kestrove-news"));
     QVERIFY(dialog->isVisible());
     QCOMPARE(stored(*t, 57, "Name"), QStringLiteral("Globe"));
-    QVERIFY(!form->Table1->controlsDisabled());
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton); // the next press succeeds
+    QVERIFY(!form->table().controlsDisabled());
+    QTest::mouseClick(saveButton(*dialog), Qt::LeftButton); // the next press succeeds
     QCOMPARE(stored(*t, 57, "Name"), QStringLiteral("Renamed"));
 }
 
 void TestRecords::staleModifyIsRefusedAndTheGridCatchesUp()
 {
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Le Devoir")));
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Le Devoir")));
     auto dialog = open(false);
-    dialog->Edit4->setText(QStringLiteral("Québec"));
+    cityEdit(*dialog)->setText(QStringLiteral("Québec"));
     {
         sqlite::Database other(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
         other.exec("UPDATE newspapers SET Category = 'Business' WHERE No = 20");
     }
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(saveButton(*dialog), Qt::LeftButton);
     QCOMPARE(t->boxes.errors(),
              QStringList{QStringLiteral("The newspaper \"Le Devoir\" was changed or deleted by another program, so it "
                                         "was not changed. The list now shows the directory as it is.")});
     QCOMPARE(stored(*t, 20, "City || '|' || Category"), QStringLiteral("Montreal|Business"));
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Category")).asString(), QStringLiteral("Business"));
-    QVERIFY(!form->Table1->controlsDisabled());
+    QCOMPARE(form->table().field(Field::Category).asString(), QStringLiteral("Business"));
+    QVERIFY(!form->table().controlsDisabled());
     QVERIFY(dialog->isVisible());
 
     // Deleting a record another copy removed, once its number went to a new record.
-    form->Table1->first();
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("No")).asInteger(), 57);
+    form->table().first();
+    QCOMPARE(form->table().field(Field::No).asInteger(), 57);
     {
         sqlite::Database other(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
         other.exec("DELETE FROM newspapers WHERE No = 57");
     }
     insertRows(t->folder.tablePath(), {{57, "Another paper", "", "", "", "", ""}});
-    form->run(QStringLiteral("BitBtn3Click"));
+    form->deleteRecord();
     QCOMPARE(t->boxes.errors().size(), 2);
     QCOMPARE(stored(*t, 57, "Name"), QStringLiteral("Another paper"));
-    QCOMPARE(form->Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Another paper"));
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Another paper"));
 }
 
 void TestRecords::addTellsTheTruthAtTheNumberLimit_data()
@@ -398,9 +397,9 @@ void TestRecords::addTellsTheTruthAtTheNumberLimit()
     insertRows(t->folder.tablePath(), {{highest, "Highest", "", "", "", "", ""}});
     form = openWindow(t->platform);
     auto dialog = open(true);
-    dialog->Edit1->setText(QStringLiteral("One too many"));
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    nameEdit(*dialog)->setText(QStringLiteral("One too many"));
+    QTest::mouseClick(saveButton(*dialog), Qt::LeftButton);
+    QTest::mouseClick(saveButton(*dialog), Qt::LeftButton);
     QCOMPARE(t->boxes.errors(), (QStringList{message, message}));
     QCOMPARE(queryValue(t->folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("4"));
 }
@@ -425,8 +424,8 @@ void TestRecords::lockShowsTheWaitCursorAndATitleClickRecovers()
     });
     locked.get_future().wait();
     auto dialog = open(true);
-    dialog->Edit1->setText(QStringLiteral("Waited"));
-    QTest::mouseClick(dialog->BitBtn1, Qt::LeftButton);
+    nameEdit(*dialog)->setText(QStringLiteral("Waited"));
+    QTest::mouseClick(saveButton(*dialog), Qt::LeftButton);
     other.join();
     QVERIFY(waitCursor);
     QVERIFY(!QGuiApplication::overrideCursor());
@@ -440,17 +439,17 @@ void TestRecords::lockShowsTheWaitCursorAndATitleClickRecovers()
     {
         sqlite::Database db(t->folder.tablePath(), sqlite::Database::Mode::ReadWrite);
         db.exec("BEGIN EXCLUSIVE");
-        emit form->DBGrid1->titleClicked(form->DataSource1->columns()[1]);
+        emit grid(*form)->titleClicked(gridModel(*form)->columns()[1]);
         db.exec("ROLLBACK");
     }
     QCOMPARE(t->boxes.errors().size(), 1);
     QVERIFY2(t->boxes.errors()[0].contains(QStringLiteral("locked")), qPrintable(t->boxes.errors()[0]));
-    QCOMPARE(form->Table1->recordCount(), 0);
-    form->run(QStringLiteral("BitBtn5Click"));
-    QCOMPARE(form->Table1->recordCount(), 4);
-    QCOMPARE(form->Table1->indexName(), QStringLiteral("Country1"));
-    QCOMPARE(form->DBGrid1->model()->rowCount(), 4);
-    form->run(QStringLiteral("BitBtn2Click"));
+    QCOMPARE(form->table().recordCount(), 0);
+    form->search();
+    QCOMPARE(form->table().recordCount(), 4);
+    QCOMPARE(form->table().order(), Field::Country);
+    QCOMPARE(grid(*form)->model()->rowCount(), 4);
+    form->readNow();
     QCOMPARE(t->shell.opened.size(), size_t(1));
     QCOMPARE(t->boxes.errors().size(), 1);
 }

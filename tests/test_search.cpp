@@ -2,10 +2,11 @@
 
 #include "TestSupport.h"
 
+#include "commands/CommandQueue.h"
 #include "directory/CaseFold.h"
 #include "directory/RecordStore.h"
 #include "directory/Table.h"
-#include "grid/DBGrid.h"
+#include "grid/DirectoryGrid.h"
 #include "mainwindow/MainWindow.h"
 #include "search/SearchFilter.h"
 
@@ -30,17 +31,17 @@ const std::vector<Row> Papers = {
     {8, "Financial Times", "https://www.ft.com/", "United Kingdom", "", "London", "Business"},
 };
 
-QStringList names(TForm1& form)
+QStringList names(MainWindow& form)
 {
     QStringList list;
-    for (int row = 0; row < form.Table1->recordCount(); ++row)
-        list << form.Table1->displayText(row, 1);
+    for (int row = 0; row < form.table().recordCount(); ++row)
+        list << form.table().displayText(row, Field::Name);
     return list;
 }
 
-QString current(TForm1& form)
+QString current(MainWindow& form)
 {
-    return form.Table1->fieldByName(QStringLiteral("Name")).asString();
+    return form.table().field(Field::Name).asString();
 }
 
 } // namespace
@@ -66,7 +67,7 @@ private slots:
 
 private:
     std::unique_ptr<TestPlatform> t;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 };
 
 void TestSearch::ruleMatchesActiveCriteriaInAnyCase_data()
@@ -227,163 +228,163 @@ void TestSearch::cleanup()
 
 void TestSearch::searchNarrowsAndShowAllRestores()
 {
-    form->ComboBox1->setEditText(QStringLiteral("Niger"));
-    QTest::mouseClick(form->SpeedButton6, Qt::LeftButton);
+    countryBox(*form)->setEditText(QStringLiteral("Niger"));
+    QTest::mouseClick(searchButton(*form), Qt::LeftButton);
     QCOMPARE(names(*form), (QStringList{"Sahel Dimanche", "The Punch"}));
-    QCOMPARE(form->Table1->currentRow(), 0);
-    QCOMPARE(form->DBGrid1->currentIndex().row(), 0);
+    QCOMPARE(form->table().currentRow(), 0);
+    QCOMPARE(grid(*form)->currentIndex().row(), 0);
 
-    form->ComboBox1->setEditText(QStringLiteral("france"));
-    form->ComboBox2->setEditText(QStringLiteral("POLITICS"));
-    form->BitBtn5Click();
+    countryBox(*form)->setEditText(QStringLiteral("france"));
+    categoryBox(*form)->setEditText(QStringLiteral("POLITICS"));
+    form->search();
     QCOMPARE(names(*form), QStringList{"Le Figaro"});
 
-    form->DBGrid1->setFocus();
-    QTest::mouseClick(form->SpeedButton7, Qt::LeftButton);
-    QCOMPARE(form->Table1->recordCount(), 8);
+    grid(*form)->setFocus();
+    QTest::mouseClick(showAllButton(*form), Qt::LeftButton);
+    QCOMPARE(form->table().recordCount(), 8);
     QCOMPARE(current(*form), QStringLiteral("Financial Times"));
-    QCOMPARE(form->ComboBox1->currentText(), QStringLiteral("france")); // criteria stay
-    form->BitBtn5Click();
+    QCOMPARE(countryBox(*form)->currentText(), QStringLiteral("france")); // criteria stay
+    form->search();
     QCOMPARE(names(*form), QStringList{"Le Figaro"});
 
-    for (QLineEdit* edit : {form->Edit1, form->Edit3, form->Edit4, form->Edit6})
+    for (QLineEdit* edit : {nameEdit(*form), stateEdit(*form), cityEdit(*form), webEdit(*form)})
         edit->clear();
-    form->ComboBox1->setEditText(QString());
-    form->ComboBox2->setEditText(QString());
-    form->BitBtn5Click();
-    QCOMPARE(form->Table1->recordCount(), 8); // empty criteria are inactive
+    countryBox(*form)->setEditText(QString());
+    categoryBox(*form)->setEditText(QString());
+    form->search();
+    QCOMPARE(form->table().recordCount(), 8); // empty criteria are inactive
 }
 
 void TestSearch::criteriaAreReadAtEachReRead()
 {
-    form->Edit1->setText(QStringLiteral("times"));
-    form->BitBtn5Click();
+    nameEdit(*form)->setText(QStringLiteral("times"));
+    form->search();
     QCOMPARE(names(*form), (QStringList{"Financial Times", "The Times"}));
-    form->Edit1->setText(QStringLiteral("Le "));
-    QCOMPARE(form->Table1->recordCount(), 2); // nothing changes by itself
-    form->Country1Click();                    // a re-read judges by the new text
+    nameEdit(*form)->setText(QStringLiteral("Le "));
+    QCOMPARE(form->table().recordCount(), 2); // nothing changes by itself
+    form->sortBy(Field::Country);             // a re-read judges by the new text
     QCOMPARE(names(*form), (QStringList{"Le Monde", "Le Figaro"}));
 }
 
 void TestSearch::noMatchLeavesNoCurrentRecord()
 {
-    form->Edit6->setText(QStringLiteral(".nowhere"));
-    form->BitBtn5Click();
-    QCOMPARE(form->Table1->recordCount(), 0);
-    QVERIFY(!form->Table1->hasCurrentRecord());
-    QVERIFY(!form->DBGrid1->currentIndex().isValid());
-    form->City1Click(); // a menu sort on an empty view: no error
+    webEdit(*form)->setText(QStringLiteral(".nowhere"));
+    form->search();
+    QCOMPARE(form->table().recordCount(), 0);
+    QVERIFY(!form->table().hasCurrentRecord());
+    QVERIFY(!grid(*form)->currentIndex().isValid());
+    form->sortBy(Field::City); // a menu sort on an empty view: no error
     QVERIFY(t->boxes.shown.empty());
-    QCOMPARE(form->Table1->indexName(), QStringLiteral("City1"));
-    form->BitBtn4Click();
-    QCOMPARE(form->Table1->recordCount(), 8);
-    QCOMPARE(form->Table1->currentRow(), 0);
+    QCOMPARE(form->table().order(), Field::City);
+    form->showAll();
+    QCOMPARE(form->table().recordCount(), 8);
+    QCOMPARE(form->table().currentRow(), 0);
 }
 
 void TestSearch::menuSortKeepsRecordAndFilter()
 {
-    form->ComboBox1->setEditText(QStringLiteral("United"));
-    form->BitBtn5Click();
+    countryBox(*form)->setEditText(QStringLiteral("United"));
+    form->search();
     QCOMPARE(names(*form), (QStringList{"Financial Times", "Tallahassee Democrat", "The Times"}));
-    QVERIFY(form->Table1->locate(QStringLiteral("Name"), QStringLiteral("Tallahassee Democrat")));
-    QSignalSpy resets(form->Table1, &Table::rowsReset);
-    form->menuItem(QStringLiteral("City1"))->trigger();
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Tallahassee Democrat")));
+    QSignalSpy resets(&form->table(), &Table::rowsReset);
+    menuItem(*form, "sortByCityAction")->trigger();
     QCOMPARE(names(*form), (QStringList{"The Times", "Financial Times", "Tallahassee Democrat"})); // London by No
     QCOMPARE(current(*form), QStringLiteral("Tallahassee Democrat"));
-    QCOMPARE(form->DBGrid1->currentIndex().row(), 2);
+    QCOMPARE(grid(*form)->currentIndex().row(), 2);
     QCOMPARE(resets.count(), 1);
-    form->menuItem(QStringLiteral("City2"))->trigger(); // the same order from the pop-up menu
+    menuItem(*form, "popupSortByCityAction")->trigger(); // the same order from the pop-up menu
     QCOMPARE(resets.count(), 1);
     QCOMPARE(current(*form), QStringLiteral("Tallahassee Democrat"));
-    form->menuItem(QStringLiteral("WebAddress2"))->trigger();
-    QCOMPARE(form->Table1->indexName(), QStringLiteral("URL1"));
+    menuItem(*form, "popupSortByWebAddressAction")->trigger();
+    QCOMPARE(form->table().order(), Field::Url);
     QCOMPARE(names(*form), (QStringList{"Financial Times", "Tallahassee Democrat", "The Times"}));
     QCOMPARE(current(*form), QStringLiteral("Tallahassee Democrat"));
 }
 
 void TestSearch::titleClickEndsOnFirstRecordAndKeepsFilter()
 {
-    form->Edit4->setText(QStringLiteral("a")); // Paris, Niamey, Lagos, Tallahassee
-    form->BitBtn5Click();
-    QCOMPARE(form->Table1->recordCount(), 5);
-    form->Table1->last();
-    QHeaderView* titles = form->DBGrid1->horizontalHeader();
+    cityEdit(*form)->setText(QStringLiteral("a")); // Paris, Niamey, Lagos, Tallahassee
+    form->search();
+    QCOMPARE(form->table().recordCount(), 5);
+    form->table().last();
+    QHeaderView* titles = grid(*form)->horizontalHeader();
     auto click = [&](int column) {
         QTest::mouseClick(titles->viewport(), Qt::LeftButton, {},
                           QPoint(titles->sectionViewportPosition(column) + 10, titles->height() / 2));
     };
     click(5); // Web Address
-    QCOMPARE(form->Table1->indexName(), QStringLiteral("URL1"));
-    QVERIFY(form->Table1->filtered());
+    QCOMPARE(form->table().order(), Field::Url);
+    QVERIFY(form->table().filtered());
     QCOMPARE(names(*form),
              (QStringList{"The Punch", "Le Figaro", "Le Monde", "Sahel Dimanche", "Tallahassee Democrat"}));
-    QCOMPARE(form->Table1->currentRow(), 0);
-    form->Table1->last();
+    QCOMPARE(form->table().currentRow(), 0);
+    form->table().last();
     click(5); // the active order: still back to the top
-    QCOMPARE(form->Table1->currentRow(), 0);
-    QCOMPARE(form->DBGrid1->currentIndex().row(), 0);
+    QCOMPARE(form->table().currentRow(), 0);
+    QCOMPARE(grid(*form)->currentIndex().row(), 0);
     click(1);
-    QCOMPARE(form->Table1->indexName(), QStringLiteral("Country1"));
+    QCOMPARE(form->table().order(), Field::Country);
     QCOMPARE(current(*form), QStringLiteral("Le Monde")); // France, ties by number
-    // A column whose field matches none of the six names leaves the order.
-    GridColumn odd{QStringLiteral("name"), QStringLiteral("x"), 10, {}, {}};
-    form->DBGrid1TitleClick(odd);
-    QCOMPARE(form->Table1->indexName(), QStringLiteral("Country1"));
 }
 
 void TestSearch::enterStepsThroughCriteriaWithoutSearching()
 {
-    QSignalSpy runs(form.get(), &TForm1::commandRun);
-    form->Edit1->setFocus();
-    form->Edit1->setText(QStringLiteral("Times"));
-    QTest::keyClick(form->Edit1, Qt::Key_Return);
-    QCOMPARE(QApplication::focusWidget(), form->ComboBox1);
+    QSignalSpy runs(&form->commands(), &CommandQueue::started);
+    nameEdit(*form)->setFocus();
+    nameEdit(*form)->setText(QStringLiteral("Times"));
+    QTest::keyClick(nameEdit(*form), Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), countryBox(*form));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
-    QCOMPARE(QApplication::focusWidget(), form->Edit3);
-    QTest::keyClick(form->Edit3, Qt::Key_M, Qt::ControlModifier); // a carriage return typed as a character
-    QCOMPARE(QApplication::focusWidget(), form->Edit4);
-    QCOMPARE(form->Edit3->text(), QStringLiteral("All"));
-    form->Edit6->setFocus();
-    QTest::keyClick(form->Edit6, Qt::Key_Return);
-    QCOMPARE(QApplication::focusWidget(), form->ComboBox3);
+    QCOMPARE(QApplication::focusWidget(), stateEdit(*form));
+    QTest::keyClick(stateEdit(*form), Qt::Key_M, Qt::ControlModifier); // a carriage return typed as a character
+    QCOMPARE(QApplication::focusWidget(), cityEdit(*form));
+    QCOMPARE(stateEdit(*form)->text(), QStringLiteral("All"));
+    webEdit(*form)->setFocus();
+    QTest::keyClick(webEdit(*form), Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), favouritesBox(*form));
     QCOMPARE(runs.count(), 0);
-    QVERIFY(!form->Table1->filtered());
-    QCOMPARE(form->Table1->recordCount(), 8);
-    QCOMPARE(form->ComboBox1->count(), 240); // Enter added no entry
+    QVERIFY(!form->table().filtered());
+    QCOMPARE(form->table().recordCount(), 8);
+    QCOMPARE(countryBox(*form)->count(), 240); // Enter added no entry
 
     // The picture buttons take no focus; F3 and F4 press them.
     form->activateWindow();
     QTest::keyClick(form.get(), Qt::Key_F3);
-    QCOMPARE(runs.last().first().toString(), QStringLiteral("BitBtn5Click"));
-    QCOMPARE(form->Table1->recordCount(), 2); // "Times"
+    QCOMPARE(runs.last().first().toString(), QStringLiteral("search"));
+    QCOMPARE(form->table().recordCount(), 2); // "Times"
     QTest::keyClick(form.get(), Qt::Key_F4);
-    QCOMPARE(runs.last().first().toString(), QStringLiteral("BitBtn4Click"));
-    QCOMPARE(form->Table1->recordCount(), 8);
+    QCOMPARE(runs.last().first().toString(), QStringLiteral("showAll"));
+    QCOMPARE(form->table().recordCount(), 8);
 }
 
 void TestSearch::longWorkRunsBesideTheWindow()
 {
     // The window as the program runs it: building an order and reading another program's
-    // changes happen off the window's thread, which shows the wait and takes no command.
-    form->Table1->setBackgroundWork(true);
-    QSignalSpy runs(form.get(), &TForm1::commandRun);
-    emit form->DBGrid1->titleClicked(form->DataSource1->columns()[5]); // Web Address: not built yet
-    QVERIFY(form->Table1->busy());
+    // changes happen off the window's thread, which shows the wait; a command given
+    // meanwhile waits for it and then runs.
+    form->table().setBackgroundWork(true);
+    QSignalSpy runs(&form->commands(), &CommandQueue::started);
+    emit grid(*form)->titleClicked(gridModel(*form)->columns()[5]); // Web Address: not built yet
+    QVERIFY(form->table().busy());
     QVERIFY(QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
-    form->run(QStringLiteral("BitBtn5Click"));
-    QCOMPARE(runs.count(), 1); // only the title click was taken
-    QTRY_VERIFY(!form->Table1->busy());
+    form->search();
+    QCOMPARE(runs.count(), 1); // the search waits for the order
+    QCOMPARE(form->commands().waiting(), 1);
+    QTRY_VERIFY(!form->table().busy());
+    QCOMPARE(runs.count(), 2);
+    QVERIFY(form->table().filtered());
     QVERIFY(!QGuiApplication::overrideCursor());
-    QCOMPARE(form->Table1->indexName(), QStringLiteral("URL1"));
-    QCOMPARE(form->Table1->displayText(0, Field::Url), QStringLiteral("https://nameless.example.com/"));
-    QCOMPARE(form->Table1->currentRow(), 0);
+    QCOMPARE(form->table().order(), Field::Url);
+    QCOMPARE(form->table().displayText(0, Field::Url), QStringLiteral("https://nameless.example.com/"));
+    QCOMPARE(form->table().currentRow(), 0);
 
     insertRows(t->folder.tablePath(), {{9, "Aaa Tribune", "https://aaa.example.com/", "", "", "", ""}});
-    form->run(QStringLiteral("BitBtn4Click")); // Show All reads the change
-    QVERIFY(form->Table1->busy());
-    QTRY_VERIFY(!form->Table1->busy());
-    QCOMPARE(form->Table1->recordCount(), 9);
-    QCOMPARE(form->Table1->displayText(0, Field::Name), QStringLiteral("Aaa Tribune"));
+    form->showAll(); // Show All reads the change
+    QVERIFY(form->table().busy());
+    QTRY_VERIFY(!form->table().busy());
+    QCOMPARE(form->table().recordCount(), 9);
+    QCOMPARE(form->table().displayText(0, Field::Name), QStringLiteral("Aaa Tribune"));
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 

@@ -8,7 +8,7 @@
 #include "directory/Table.h"
 #include "errors/AppError.h"
 #include "errors/ErrorText.h"
-#include "grid/DBGrid.h"
+#include "grid/DirectoryGrid.h"
 #include "mainwindow/MainWindow.h"
 #include "startup/ProgramTitle.h"
 #include "startup/Startup.h"
@@ -60,18 +60,17 @@ void TestStartup::windowOpensInNameOrderWithLastNumber()
         {{3, "Zeta", "", "", "", "", ""}, {57, "Alpha", "", "", "", "", ""}, {9, "Mu", "", "", "", "", ""}});
     t.folder.writeFile(QStringLiteral("favorites.txt"), "Mu\r\n");
     t.folder.writeFile(QStringLiteral("history.txt"), "Zeta\r\nAlpha\r\n");
-    TForm1 form(t.platform);
+    MainWindow form(t.platform);
     QCOMPARE(form.windowTitle(), QStringLiteral("Kestrove Online Newspaper v6.88"));
     QCOMPARE(form.windowTitle(), ProgramTitle);
-    QCOMPARE(form.ExePath, t.folder.path(QString()));
-    QCOMPARE(form.LastNo, 57);
-    QCOMPARE(form.Table1->indexName(), QStringLiteral("Name1"));
-    QVERIFY(!form.Table1->filtered());
-    QCOMPARE(form.Table1->currentRow(), 0);
-    QCOMPARE(form.Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Alpha"));
-    QCOMPARE(form.DBGrid1->currentIndex().row(), 0);
-    QCOMPARE(form.ComboBox3->count(), 1);
-    QCOMPARE(form.ComboBox4->itemText(0), QStringLiteral("Alpha")); // newest first
+    QCOMPARE(form.lastNumber(), 57);
+    QCOMPARE(form.table().order(), Field::Name);
+    QVERIFY(!form.table().filtered());
+    QCOMPARE(form.table().currentRow(), 0);
+    QCOMPARE(form.table().field(Field::Name).asString(), QStringLiteral("Alpha"));
+    QCOMPARE(grid(form)->currentIndex().row(), 0);
+    QCOMPARE(favouritesBox(form)->count(), 1);
+    QCOMPARE(historyBox(form)->itemText(0), QStringLiteral("Alpha")); // newest first
     QVERIFY(t.boxes.shown.empty());
 }
 
@@ -92,10 +91,10 @@ void TestStartup::lastNumberFallsBackToZero()
         t.folder.makeTable();
     else
         t.folder.makeTable({{1, "One", "", "", "", "", ""}, {highest, "Big", "", "", "", "", ""}});
-    TForm1 form(t.platform);
-    QCOMPARE(form.LastNo, 0);
+    MainWindow form(t.platform);
+    QCOMPARE(form.lastNumber(), 0);
     QVERIFY(t.boxes.shown.empty());
-    QCOMPARE(form.Table1->indexName(), QStringLiteral("Name1"));
+    QCOMPARE(form.table().order(), Field::Name);
 }
 
 void TestStartup::startsFromAnyWorkingDirectory()
@@ -105,9 +104,9 @@ void TestStartup::startsFromAnyWorkingDirectory()
     const QString before = QDir::currentPath();
     QTemporaryDir elsewhere;
     QDir::setCurrent(elsewhere.path());
-    TForm1 form(t.platform);
+    MainWindow form(t.platform);
     QDir::setCurrent(before);
-    QCOMPARE(form.Table1->recordCount(), 1);
+    QCOMPARE(form.table().recordCount(), 1);
     QVERIFY(!QFile::exists(elsewhere.path() + QStringLiteral("/Data/list.db")));
 }
 
@@ -115,7 +114,7 @@ void TestStartup::missingTableFailsTheWindow()
 {
     TestPlatform t; // no Data/list.db
     try {
-        TForm1 form(t.platform);
+        MainWindow form(t.platform);
         QFAIL("built a window without its table");
     } catch (const EngineError& error) {
         QVERIFY2(error.message().contains(t.folder.tablePath()), qPrintable(error.message()));
@@ -133,7 +132,7 @@ void TestStartup::unreadableListsAreReportedAndStartupGoesOn()
     const bool asRoot = runningAsRoot();
     if (!asRoot)
         QFile::setPermissions(t.folder.path(QStringLiteral("history.txt")), QFileDevice::WriteOwner);
-    TForm1 form(t.platform);
+    MainWindow form(t.platform);
     QStringList expected{QStringLiteral("Cannot open file %1.").arg(t.folder.path(QStringLiteral("favorites.txt")))};
     if (!asRoot)
         expected << QStringLiteral("Cannot open file %1.").arg(t.folder.path(QStringLiteral("history.txt")));
@@ -141,10 +140,10 @@ void TestStartup::unreadableListsAreReportedAndStartupGoesOn()
     QCOMPARE(t.boxes.shown.front().caption, QStringLiteral("kestrove-news"));
     // Every other step still ran: the other list, the counter, the order, the first record.
     QCOMPARE(form.windowTitle(), ProgramTitle);
-    QCOMPARE(form.ComboBox4->count(), asRoot ? 1 : 0);
-    QCOMPARE(form.LastNo, 2);
-    QCOMPARE(form.Table1->indexName(), QStringLiteral("Name1"));
-    QCOMPARE(form.Table1->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Alpha"));
+    QCOMPARE(historyBox(form)->count(), asRoot ? 1 : 0);
+    QCOMPARE(form.lastNumber(), 2);
+    QCOMPARE(form.table().order(), Field::Name);
+    QCOMPARE(form.table().field(Field::Name).asString(), QStringLiteral("Alpha"));
 }
 
 void TestStartup::lastAttemptReportsWhatTheFirstKeepsQuiet()

@@ -54,7 +54,7 @@ QStringList names(Table& table)
 
 QString currentName(Table& table)
 {
-    const FieldValue value = table.fieldByName(QStringLiteral("Name"));
+    const FieldValue value = table.field(Field::Name);
     return value.isNull() ? QStringLiteral("<none>") : value.asString();
 }
 
@@ -78,7 +78,7 @@ private slots:
     void badFilesFailAtOpenWithClearMessages();
     void missingFileIsNotCreated();
     void emptyTableHasNoCurrentRecordAndBlankReads();
-    void fieldsByNameIgnoreCaseAndByPosition();
+    void fieldsOfTheCurrentRecord();
     void ordersFollowTheInternationalCollation();
     void radixOrderMatchesAReferenceSort();
     void indexSwitchKeepsCurrentRecord();
@@ -158,29 +158,27 @@ void TestTable::emptyTableHasNoCurrentRecordAndBlankReads()
     QCOMPARE(table.recordCount(), 0);
     QCOMPARE(table.currentRow(), -1);
     table.last();
-    QVERIFY(table.fieldByName(QStringLiteral("No")).isNull());
+    QVERIFY(table.field(Field::No).isNull());
     try {
-        table.fieldByName(QStringLiteral("Name")).asString();
+        table.field(Field::Name).asString();
         QFAIL("read a value with no current record");
     } catch (const ConversionError& error) {
         QCOMPARE(error.message(), QStringLiteral("Invalid variant type conversion"));
     }
 }
 
-void TestTable::fieldsByNameIgnoreCaseAndByPosition()
+void TestTable::fieldsOfTheCurrentRecord()
 {
     TempProgramFolder folder;
     folder.makeTable({{7, "Le Monde", "https://www.lemonde.fr/", "France", "", "Paris", ""}});
     Table table;
     table.setFileName(folder.tablePath());
     table.open();
-    QCOMPARE(table.fieldByName(QStringLiteral("URL")).asString(), QStringLiteral("https://www.lemonde.fr/"));
-    QCOMPARE(table.fieldByName(QStringLiteral("url")).asString(), table.field(Field::Url).asString());
-    QCOMPARE(table.fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Le Monde"));
-    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 7);
-    QVERIFY(table.fieldByName(QStringLiteral("State")).isNull());
+    QCOMPARE(table.field(Field::Url).asString(), QStringLiteral("https://www.lemonde.fr/"));
+    QCOMPARE(table.field(Field::Name).asString(), QStringLiteral("Le Monde"));
+    QCOMPARE(table.field(Field::No).asInteger(), 7);
+    QVERIFY(table.field(Field::State).isNull());
     QVERIFY_THROWS_EXCEPTION(ConversionError, table.field(Field::State).asString());
-    QVERIFY_THROWS_EXCEPTION(EngineError, table.fieldByName(QStringLiteral("Nom")));
 }
 
 void TestTable::ordersFollowTheInternationalCollation()
@@ -198,7 +196,7 @@ void TestTable::ordersFollowTheInternationalCollation()
     Table table;
     table.setFileName(folder.tablePath());
     table.open();
-    table.setIndexName(QStringLiteral("Name1"));
+    table.setOrder(Field::Name);
     QCOMPARE(names(table),
              (QStringList{"",       "a",      "Åbo",        "Ámbito",     "ÁMBITO",  "Äripäev", "b",
                           "B",      "Élet",   "Östersunds", "Sächsische", "Strasse", "Straße",  "Svenska",
@@ -235,10 +233,8 @@ void TestTable::ordersFollowTheInternationalCollation()
     UCollator* reference = ucol_open("", &status);
     QVERIFY(U_SUCCESS(status));
     // Country has few different texts, so its order is built by ranking them.
-    const std::pair<int, QString> orders[] = {
-        {Field::Name, "Name1"}, {Field::Url, "URL1"}, {Field::Country, "Country1"}};
-    for (const auto& [position, index] : orders) {
-        table.setIndexName(index);
+    for (const Field::Position position : {Field::Name, Field::Url, Field::Country}) {
+        table.setOrder(position);
         for (int row = 1; row < table.recordCount(); ++row) {
             const QString a = table.displayText(row - 1, position);
             const QString b = table.displayText(row, position);
@@ -304,16 +300,15 @@ void TestTable::indexSwitchKeepsCurrentRecord()
     Table table;
     table.setFileName(folder.tablePath());
     table.open();
-    table.setIndexName(QStringLiteral("Name1"));
-    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Le Figaro")));
+    table.setOrder(Field::Name);
+    QVERIFY(table.locate(Field::Name, QStringLiteral("Le Figaro")));
     QSignalSpy resets(&table, &Table::rowsReset);
-    table.setIndexName(QStringLiteral("Country1"));
+    table.setOrder(Field::Country);
     QCOMPARE(currentName(table), QStringLiteral("Le Figaro"));
     QCOMPARE(table.currentRow(), 1); // France: Le Monde (2), Le Figaro (5)
     QCOMPARE(resets.count(), 1);
-    table.setIndexName(QStringLiteral("Country1")); // the active order: nothing at all
+    table.setOrder(Field::Country); // the active order: nothing at all
     QCOMPARE(resets.count(), 1);
-    QVERIFY_THROWS_EXCEPTION(EngineError, table.setIndexName(QStringLiteral("Nowhere1")));
 }
 
 void TestTable::filterSwitchMakesFirstSeenRecordCurrent()
@@ -325,7 +320,7 @@ void TestTable::filterSwitchMakesFirstSeenRecordCurrent()
     QString country = QStringLiteral("France");
     table.setOnFilterRecord([&] { return std::make_shared<CountryIs>(country); });
     table.open();
-    table.setIndexName(QStringLiteral("Name1"));
+    table.setOrder(Field::Name);
     table.last();
     table.setFiltered(true);
     QCOMPARE(names(table), (QStringList{"Le Figaro", "Le Monde"}));
@@ -335,7 +330,7 @@ void TestTable::filterSwitchMakesFirstSeenRecordCurrent()
     table.setFiltered(true);
     QCOMPARE(table.recordCount(), 0);
     QVERIFY(!table.hasCurrentRecord());
-    QVERIFY_THROWS_EXCEPTION(ConversionError, table.fieldByName(QStringLiteral("Name")).asString());
+    QVERIFY_THROWS_EXCEPTION(ConversionError, table.field(Field::Name).asString());
     table.setFiltered(false);
     QCOMPARE(table.recordCount(), 6);
     QCOMPARE(currentName(table), QStringLiteral("Die Zeit"));
@@ -352,7 +347,7 @@ void TestTable::filterSurvivesCloseAndReopen()
     table.setFiltered(true);
     table.close();
     QCOMPARE(table.recordCount(), 0);
-    table.setIndexName(QStringLiteral("URL1"));
+    table.setOrder(Field::Url);
     table.open();
     QVERIFY(table.filtered());
     QCOMPARE(names(table), (QStringList{"Financial Times", "The Times"}));
@@ -370,18 +365,18 @@ void TestTable::locateIsExactWithinFilterAndFirstInOrder()
     table.setFileName(folder.tablePath());
     table.setOnFilterRecord([] { return std::make_shared<CountryIs>(QStringLiteral("Canada")); });
     table.open();
-    table.setIndexName(QStringLiteral("Country1"));
-    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Metro")));
-    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 2); // Canada sorts before Sweden
-    QVERIFY(table.locate(QStringLiteral("name"), QStringLiteral("metro")));
-    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 3);
-    QVERIFY(!table.locate(QStringLiteral("Name"), QStringLiteral("METRO")));
-    QVERIFY(!table.locate(QStringLiteral("Name"), QStringLiteral("Metr")));
-    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 3); // not found: stays
+    table.setOrder(Field::Country);
+    QVERIFY(table.locate(Field::Name, QStringLiteral("Metro")));
+    QCOMPARE(table.field(Field::No).asInteger(), 2); // Canada sorts before Sweden
+    QVERIFY(table.locate(Field::Name, QStringLiteral("metro")));
+    QCOMPARE(table.field(Field::No).asInteger(), 3);
+    QVERIFY(!table.locate(Field::Name, QStringLiteral("METRO")));
+    QVERIFY(!table.locate(Field::Name, QStringLiteral("Metr")));
+    QCOMPARE(table.field(Field::No).asInteger(), 3); // not found: stays
     table.setFiltered(true);
-    QVERIFY(!table.locate(QStringLiteral("Name"), QStringLiteral("Metropol"))); // hidden by the filter
-    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Metro")));
-    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 2);
+    QVERIFY(!table.locate(Field::Name, QStringLiteral("Metropol"))); // hidden by the filter
+    QVERIFY(table.locate(Field::Name, QStringLiteral("Metro")));
+    QCOMPARE(table.field(Field::No).asInteger(), 2);
 }
 
 void TestTable::editCommitsOnRefreshAndBlankStoresNull()
@@ -391,8 +386,8 @@ void TestTable::editCommitsOnRefreshAndBlankStoresNull()
     Table table;
     table.setFileName(folder.tablePath());
     table.open();
-    table.setIndexName(QStringLiteral("Name1"));
-    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Le Monde")));
+    table.setOrder(Field::Name);
+    QVERIFY(table.locate(Field::Name, QStringLiteral("Le Monde")));
     table.edit();
     table.setField(Field::Name, QStringLiteral("Aujourd'hui; DROP TABLE newspapers; --"));
     table.setField(Field::City, QString());
@@ -403,8 +398,8 @@ void TestTable::editCommitsOnRefreshAndBlankStoresNull()
     QCOMPARE(queryValue(folder.tablePath(), "SELECT City FROM newspapers WHERE No = 2"), QStringLiteral("NULL"));
     // The record moved to its new place in the order and stayed current.
     QCOMPARE(table.currentRow(), 0);
-    QCOMPARE(table.fieldByName(QStringLiteral("No")).asInteger(), 2);
-    QVERIFY(table.fieldByName(QStringLiteral("City")).isNull());
+    QCOMPARE(table.field(Field::No).asInteger(), 2);
+    QVERIFY(table.field(Field::City).isNull());
     // An edit that changes nothing writes nothing, and one that changes a field writes
     // that field only: a field another program changed meanwhile is not written back.
     const quint32 before = fileChangeCounter(folder.tablePath());
@@ -423,8 +418,8 @@ void TestTable::staleRecordsAreNeverWritten()
     Table mine;
     mine.setFileName(folder.tablePath());
     mine.open();
-    mine.setIndexName(QStringLiteral("Name1"));
-    QVERIFY(mine.locate(QStringLiteral("Name"), QStringLiteral("Die Zeit"))); // No 6, the highest
+    mine.setOrder(Field::Name);
+    QVERIFY(mine.locate(Field::Name, QStringLiteral("Die Zeit"))); // No 6, the highest
 
     // Another copy deletes it and a third, started afresh, hands out No 6 again.
     {
@@ -447,7 +442,7 @@ void TestTable::staleRecordsAreNeverWritten()
     QVERIFY(!names(mine).contains(QStringLiteral("Die Zeit")));
 
     // Modify is refused the same way, also when the other program changed another field.
-    QVERIFY(mine.locate(QStringLiteral("Name"), QStringLiteral("Le Monde")));
+    QVERIFY(mine.locate(Field::Name, QStringLiteral("Le Monde")));
     {
         sqlite::Database other(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
         other.exec("UPDATE newspapers SET City = 'Lyon' WHERE No = 2");
@@ -459,7 +454,7 @@ void TestTable::staleRecordsAreNeverWritten()
     QCOMPARE(queryValue(folder.tablePath(), "SELECT Name || '|' || City FROM newspapers WHERE No = 2"),
              QStringLiteral("Le Monde|Lyon"));
     QCOMPARE(currentName(mine), QStringLiteral("Le Monde"));
-    QCOMPARE(mine.fieldByName(QStringLiteral("City")).asString(), QStringLiteral("Lyon"));
+    QCOMPARE(mine.field(Field::City).asString(), QStringLiteral("Lyon"));
 
     // Once the file has been read again, the same change goes through.
     mine.edit();
@@ -521,7 +516,7 @@ void TestTable::appendWritesTenValuesAndShowsAfterRefresh()
     Table table;
     table.setFileName(folder.tablePath());
     table.open();
-    table.setIndexName(QStringLiteral("Name1"));
+    table.setOrder(Field::Name);
     qint32 lastNo = 0;
     table.appendRecord({QStringLiteral("Aftenposten"), QString(), QStringLiteral("Norway"), QString(),
                         QStringLiteral("Oslo"), QString()},
@@ -543,8 +538,8 @@ void TestTable::deleteRemovesCurrentAndRefusesEmpty()
     Table table;
     table.setFileName(folder.tablePath());
     table.open();
-    table.setIndexName(QStringLiteral("Name1"));
-    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Financial Times")));
+    table.setOrder(Field::Name);
+    QVERIFY(table.locate(Field::Name, QStringLiteral("Financial Times")));
     table.deleteRecord();
     QCOMPARE(currentName(table), QStringLiteral("Le Figaro")); // the next one
     QCOMPARE(queryValue(folder.tablePath(), "SELECT count(*) FROM newspapers WHERE No = 4"), QStringLiteral("0"));
@@ -565,13 +560,13 @@ void TestTable::closedTableRefusesButRecordsSwitches()
     Table table;
     table.setFileName(folder.tablePath());
     QVERIFY_THROWS_EXCEPTION(EngineError, table.first());
-    QVERIFY_THROWS_EXCEPTION(EngineError, table.fieldByName(QStringLiteral("Name")));
+    QVERIFY_THROWS_EXCEPTION(EngineError, table.field(Field::Name));
     QVERIFY_THROWS_EXCEPTION(EngineError, table.refresh());
     QVERIFY_THROWS_EXCEPTION(EngineError, table.deleteRecord());
     table.setFiltered(true);
-    table.setIndexName(QStringLiteral("City1"));
+    table.setOrder(Field::City);
     QVERIFY(table.filtered());
-    QCOMPARE(table.indexName(), QStringLiteral("City1"));
+    QCOMPARE(table.order(), Field::City);
     QCOMPARE(table.recordCount(), 0);
     QCOMPARE(table.displayText(0, Field::Name), QString());
 }
@@ -583,8 +578,8 @@ void TestTable::anotherProgramsChangesShowAtRefresh()
     Table mine;
     mine.setFileName(folder.tablePath());
     mine.open();
-    mine.setIndexName(QStringLiteral("Name1"));
-    QVERIFY(mine.locate(QStringLiteral("Name"), QStringLiteral("Le Monde")));
+    mine.setOrder(Field::Name);
+    QVERIFY(mine.locate(Field::Name, QStringLiteral("Le Monde")));
 
     Table theirs;
     theirs.setFileName(folder.tablePath());
@@ -668,8 +663,8 @@ void TestTable::lockedTableWaitsReportsAndReopens()
     QVERIFY(table.active());
     QCOMPARE(table.recordCount(), 6);
     for (const auto& command : std::vector<std::function<void()>>{
-             [&] { table.refresh(); }, [&] { table.setIndexName(QStringLiteral("City1")); },
-             [&] { table.appendRecord(texts, lastNo); }, [&] { QVERIFY(!table.fieldByName("Name").isNull()); }}) {
+             [&] { table.refresh(); }, [&] { table.setOrder(Field::City); }, [&] { table.appendRecord(texts, lastNo); },
+             [&] { QVERIFY(!table.field(Field::Name).isNull()); }}) {
         other.exec("BEGIN EXCLUSIVE");
         table.close();
         QVERIFY_THROWS_EXCEPTION(EngineError, table.open());
@@ -707,9 +702,9 @@ void TestTable::readOnlyFolderBrowsesAndRefusesWrites()
     Table table;
     table.setFileName(path);
     table.open();
-    table.setIndexName(QStringLiteral("Name1"));
+    table.setOrder(Field::Name);
     QCOMPARE(table.recordCount(), 6);
-    QVERIFY(table.locate(QStringLiteral("Name"), QStringLiteral("Le Monde")));
+    QVERIFY(table.locate(Field::Name, QStringLiteral("Le Monde")));
     qint32 lastNo = 6;
     try {
         table.appendRecord({QStringLiteral("Not written"), QString(), QString(), QString(), QString(), QString()},
@@ -725,7 +720,7 @@ void TestTable::readOnlyFolderBrowsesAndRefusesWrites()
     QVERIFY_THROWS_EXCEPTION(EngineError, table.deleteRecord());
     table.refresh();
     QCOMPARE(table.recordCount(), 6);
-    QCOMPARE(table.fieldByName(QStringLiteral("City")).asString(), QStringLiteral("Paris"));
+    QCOMPARE(table.field(Field::City).asString(), QStringLiteral("Paris"));
     QVERIFY(!QFile::exists(path + QStringLiteral("-journal")));
 }
 

@@ -6,6 +6,8 @@
 #include "desktop/Platform.h"
 
 #include <QStringList>
+
+class QAction;
 #include <deque>
 #include <functional>
 #include <memory>
@@ -65,10 +67,68 @@ struct TestPlatform
     Platform platform{shell, boxes, folder};
 };
 
-class TForm1;
+class MainWindow;
+class RecordDialog;
+class DirectoryGrid;
+class DirectoryModel;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QToolButton;
+class QWidget;
+
 // The main window with its table's background work off, so every command has completed
 // when it returns; the tests of background work switch it back on.
-std::unique_ptr<TForm1> openWindow(const Platform& platform);
+std::unique_ptr<MainWindow> openWindow(const Platform& platform);
+
+// A window's control by its object name, as an accessibility tool finds it; a missing
+// one fails the test at once.
+QWidget* control(const QWidget& window, const char* name);
+template <class T>
+T* control(const QWidget& window, const char* name)
+{
+    return static_cast<T*>(control(window, name));
+}
+
+// The controls of the main window and of the record dialog, by name.
+QLineEdit* nameEdit(const QWidget& window);
+QComboBox* countryBox(const QWidget& window);
+QLineEdit* stateEdit(const QWidget& window);
+QLineEdit* cityEdit(const QWidget& window);
+QComboBox* categoryBox(const QWidget& window);
+QLineEdit* webEdit(const QWidget& window);
+QLabel* nameLabel(const QWidget& window);
+QLabel* countryLabel(const QWidget& window);
+QLabel* stateLabel(const QWidget& window);
+QLabel* cityLabel(const QWidget& window);
+QLabel* categoryLabel(const QWidget& window);
+QLabel* webLabel(const QWidget& window);
+// The main window's own.
+QGroupBox* searchGroup(const MainWindow& window);
+QGroupBox* shortcutsGroup(const MainWindow& window);
+QToolButton* searchButton(const MainWindow& window);
+QToolButton* showAllButton(const MainWindow& window);
+QToolButton* readNowButton(const MainWindow& window);
+QComboBox* favouritesBox(const MainWindow& window);
+QComboBox* historyBox(const MainWindow& window);
+QLabel* favouritesLabel(const MainWindow& window);
+QLabel* historyLabel(const MainWindow& window);
+QToolButton* goToFavouriteButton(const MainWindow& window);
+QToolButton* deleteFavouriteButton(const MainWindow& window);
+QToolButton* goToVisitedButton(const MainWindow& window);
+QToolButton* clearHistoryButton(const MainWindow& window);
+DirectoryGrid* grid(const MainWindow& window);
+DirectoryModel* gridModel(const MainWindow& window);
+QMenu* popupMenu(const MainWindow& window);
+// A menu item by its object name.
+QAction* menuItem(const MainWindow& window, const char* name);
+// The record dialog's own.
+QGroupBox* recordGroup(const RecordDialog& dialog);
+QPushButton* saveButton(const RecordDialog& dialog);
+QPushButton* cancelButton(const RecordDialog& dialog);
 
 // Closes the modal dialog that opens next, after running `act` on it.
 void whenModalOpens(const std::function<void(QWidget*)>& act);

@@ -12,15 +12,6 @@ const std::array<const char*, Count>& columnNames()
                                                          "City", "Category", "Reserved1", "Reserved2", "Reserved3"};
     return names;
 }
-
-int positionOf(const QString& name)
-{
-    for (int i = 0; i < NamedCount; ++i) {
-        if (name.compare(QLatin1String(columnNames()[i]), Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
-}
 } // namespace Field
 
 namespace RecordNumbers {

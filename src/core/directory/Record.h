@@ -26,8 +26,6 @@ constexpr int Count = 10;     // positions 7..9 are never read by the program
 // The column names in the table file, by position.
 const std::array<const char*, Count>& columnNames();
 
-// Position of a named field (0..6), matched without regard to letter case; -1 if unknown.
-int positionOf(const QString& name);
 } // namespace Field
 
 // One field value as the engine hands it out: absent (a blank field, or no current

@@ -214,6 +214,16 @@ void Statement::bind(int index, const QByteArray& utf8)
     sqlite3_bind_text(m_stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
+void Statement::bindBlob(int index, std::string_view bytes)
+{
+    // A zero-length blob, not NULL: an empty text is not a blank.
+    static const char nothing = 0;
+    const int rc =
+        sqlite3_bind_blob64(m_stmt, index, bytes.empty() ? &nothing : bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK)
+        m_db.fail(QStringLiteral("Cannot bind a value in"), rc);
+}
+
 void Statement::bindTextOrNull(int index, const QString& text)
 {
     if (text.isEmpty())

@@ -83,6 +83,8 @@ public:
     void bindNull(int index);
     void bind(int index, qint64 value);
     void bind(int index, const QByteArray& utf8);
+    // The bytes as they are, compared with a column cast to BLOB.
+    void bindBlob(int index, std::string_view bytes);
     void bindTextOrNull(int index, const QString& text); // empty text binds NULL
 
     bool step(); // true while a row is available

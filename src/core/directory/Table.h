@@ -2,31 +2,34 @@
 
 #include "directory/Record.h"
 #include "directory/RecordFilter.h"
-#include "directory/RecordStore.h"
-#include "directory/Sqlite.h"
-#include "directory/TableFile.h"
+#include "directory/TableOrders.h"
+#include "directory/TableStorage.h"
+#include "directory/TableView.h"
+#include "work/BackgroundWork.h"
 
 #include <QObject>
 #include <QString>
 #include <array>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
-#include <vector>
 
 // The directory table as the program sees it: a cursor over the records of the file,
-// in the order of the active index, through the record filter when it is switched on.
+// in the order of one field, through the record filter when it is switched on.
 //
 // The whole file is read into memory when it is opened (or mapped from the cache beside
 // it, see TableCache), so searching and ordering a million records stays interactive;
 // every change is written to the file at once. The rows the grid shows change only
-// when the table re-reads itself: on open, on a filter or index switch, on refresh and
+// when the table re-reads itself: on open, on a filter or order switch, on refresh and
 // on delete. A re-read after another program wrote reads only what that program changed.
 //
+// Its parts: the records and their orders (TableData, shared as a snapshot with work
+// beside the window's thread), the view and cursor (TableView), the stored table
+// (TableStorage with the connection that writes), and the work beside the window's
+// thread (BackgroundWork). Only the thread that owns the table changes any of them.
+//
 // With background work on, the long parts (reading the file after another program
-// wrote it, building an order the first time) run on a thread of their own: the call
+// wrote it, building an order the first time) run beside the owning thread: the call
 // returns at once, busy() is true until the work is done, and the operation then
 // completes as it would have; meanwhile the grid keeps showing the rows as they were.
 // Any other call made while busy first waits for the work to end.
@@ -51,39 +54,46 @@ public:
     bool active() const { return m_active; }
 
     // Told when a call starts and stops waiting for another program's lock.
-    void setBusyObserver(sqlite::Database::BusyObserver observer);
+    void setBusyObserver(TableConnection::BusyObserver observer);
 
-    void setBackgroundWork(bool on);
-    bool busy() const { return m_job != nullptr; }
+    // The work beside the owning thread: what it does and how far it is.
+    BackgroundWork& work() { return m_work; }
+    void setBackgroundWork(bool on) { m_work.setBackground(on); }
+    bool busy() const { return m_work.busy(); }
     // Waits for background work to end and completes it.
-    void finishBackgroundWork();
+    void finishBackgroundWork() { m_work.finish(); }
 
-    // "" is the primary order (by No); otherwise Name1, Country1, State1, City1, Category1, URL1.
-    void setIndexName(const QString& name);
-    const QString& indexName() const { return m_indexName; }
+    // The order the records are shown in: by No, or by one of the six text fields.
+    void setOrder(Field::Position field);
+    Field::Position order() const { return m_order; }
 
     void setOnFilterRecord(FilterRule rule) { m_rule = std::move(rule); }
-    void setFiltered(bool on);
+    // Switching it on with a rule judges this pass by that rule instead of asking for one.
+    void setFiltered(bool on, std::shared_ptr<const RecordFilter> rule = nullptr);
     bool filtered() const { return m_filtered; }
 
     void first();
     void last();
     void moveTo(int row);
-    int recordCount() const { return static_cast<int>(m_view.size()); }
-    int currentRow() const { return m_current; }
-    bool hasCurrentRecord() const { return m_active && m_current >= 0; }
+    int recordCount() const { return m_view.rowCount(); }
+    int currentRow() const { return m_view.current(); }
+    bool hasCurrentRecord() const { return m_active && m_view.current() >= 0; }
 
-    // Fields of the current record; absent when it is blank or there is no current record.
-    FieldValue fieldByName(const QString& name);
-    FieldValue field(int position);
+    // A field of the current record; absent when it is blank or there is no current record.
+    FieldValue field(Field::Position position);
+    // The current record's fields 1..6 exactly as stored (absent: blank), or nothing
+    // when there is no current record.
+    std::optional<std::array<std::optional<QByteArray>, Field::TextCount>> storedTexts();
 
     // Makes current the first record, in the active order and within the filter, whose
     // field equals value exactly (letter case included). Returns whether one was found.
-    bool locate(const QString& fieldName, const QByteArray& utf8Value);
-    bool locate(const QString& fieldName, const QString& value) { return locate(fieldName, value.toUtf8()); }
+    bool locate(Field::Position position, const QByteArray& utf8Value);
+    bool locate(Field::Position position, const QString& value) { return locate(position, value.toUtf8()); }
+    // Makes current the record numbered `no` when the view shows it.
+    bool locateNumber(qint64 no);
 
     void edit();
-    void setField(int position, const QString& text);
+    void setField(Field::Position position, const QString& text);
     bool isEditing() const { return m_editing; }
     // Saves a pending edit, then re-reads: picks up other programs' changes and
     // re-applies the filter, keeping the current record current.
@@ -94,7 +104,8 @@ public:
     void refresh();
     // Appends a record numbered RecordNumbers::next(lastNo, highest number in the file),
     // chosen inside the write transaction; lastNo becomes that number once chosen.
-    void appendRecord(const RecordTexts& texts, qint32& lastNo);
+    // Returns the number.
+    qint32 appendRecord(const RecordTexts& texts, qint32& lastNo);
     void deleteRecord();
 
     // Counted: while suspended the grid does not follow the table.
@@ -103,11 +114,11 @@ public:
     bool controlsDisabled() const { return m_disabled > 0; }
 
     // For the grid: the text of a field of the record on a row, empty for a blank.
-    QString displayText(int row, int position) const;
+    QString displayText(int row, Field::Position position) const;
 
-    // Writes the cache beside the table when what is held differs from it. saveCache
-    // returns once written; the other writes on a thread of its own, and gives up as
-    // soon as the records change.
+    // Writes the cache when what is held differs from it. saveCache returns once
+    // written; the other writes beside the owning thread, and gives up as soon as the
+    // records change.
     bool saveCache();
     void saveCacheInBackground();
     // Whether the cache file holds what is loaded.
@@ -124,81 +135,49 @@ signals:
     void cacheOutOfDate();
 
 private:
-    struct Job;
-    using Orders = std::array<std::optional<std::vector<Slot>>, Field::NamedCount>;
+    using Then = std::function<void()>;
 
     void checkActive();
     bool changedByOthers();
-    void loadNow();
-    void catchUp(const std::function<void()>& then);
-    void readAgain(const std::function<void()>& then);
-    void readChanges(const std::function<void()>& then);
-    void withOrder(int position, const std::function<void()>& then);
-    static void placeInOrder(std::vector<Slot>& order, const std::vector<bool>& moved,
-                             const std::vector<std::pair<std::size_t, Slot>>& placement);
-    void runJob(std::function<void()> work, std::function<void()> done);
-    void completeJob();
-    void failed(const QString& message);
+    void catchUp(const Then& then);
+    void readAgain(const Then& then);
+    void readChanges(const Then& then);
+    void withOrder(int position, const Then& then);
     void closeAfterFailure();
-    const std::vector<Slot>& order(int position);
-    void installOrder(int position, std::vector<Slot> order);
+    void showKeeping(std::optional<Slot> current, int oldRow);
     std::shared_ptr<const RecordFilter> passRule() const;
     void rebuildView();
-    void rebuildViewKeeping(std::optional<Slot> current, int oldRow);
-    std::optional<Slot> currentSlot() const;
-    void judgeAll();
-    int rowOf(Slot slot) const;
-    int rowAtOrAfter(Slot slot) const;
-    int positionOfIndex() const;
     void commitEdit();
-    // Runs sql, whose WHERE clause is seenClause(firstSeenParameter), in a write
-    // transaction; refuses with refuseStale when it matched no record.
-    void writeOverSeen(Slot slot, const QByteArray& sql, int firstSeenParameter, const QString& action,
-                       const std::function<void(sqlite::Statement&)>& bindOwn);
     [[noreturn]] void refuseStale(Slot slot, const QString& action);
-    void insertIntoOrders(Slot slot);
-    void removeFromOrders(Slot slot);
-    void judge(Slot slot);
     void setCurrent(int row);
     void notifyReset();
-    // Before anything held changes: stops a cache write that reads it.
-    void aboutToChange();
-    void cancelCacheWrite();
+    // The records, for a change: stops the cache writer, the only work that may still read them.
+    TableData& changeData();
+    // The order by No, built first if need be.
+    const std::vector<Slot>& byNumber();
+    void cacheIsOld();
 
     QString m_fileName;
-    sqlite::Database m_db;
-    qint64 m_dataVersion = 0;
-    TableFile::Stamp m_stamp;
-    RecordStore m_store;
+    std::shared_ptr<const TableStorage> m_storage; // immutable, shared with the work that reads
+    std::unique_ptr<TableConnection> m_connection;
+    std::shared_ptr<TableData> m_data = std::make_shared<TableData>();
+    TableView m_view;
 
     bool m_active = false;
     bool m_wantOpen = false;
-    bool m_forceReload = false;
-    sqlite::Database::BusyObserver m_busyObserver;
-    QString m_indexName;
+    TableConnection::BusyObserver m_busyObserver;
+    Field::Position m_order = Field::No;
     bool m_filtered = false;
     FilterRule m_rule;
 
-    // Orders built so far, by field position (0: by No). Kept up to date on every change.
-    Orders m_orders;
-    // The verdicts of m_judge for every slot, kept up to date on every change.
-    std::shared_ptr<const RecordFilter> m_judge;
-    std::vector<unsigned char> m_accepted;
-
-    std::vector<Slot> m_view;
-    int m_current = -1;
-
     bool m_editing = false;
     Slot m_editSlot = 0;
-    std::array<std::optional<QByteArray>, Field::TextCount> m_pending;
+    TableConnection::ChangedTexts m_pending;
 
     int m_disabled = 0;
     bool m_missedReset = false;
 
-    bool m_background = false;
-    std::unique_ptr<Job> m_job;
-
+    BackgroundWork m_work;
+    BackgroundWork m_cacheWork;
     bool m_cacheCurrent = false;
-    std::thread m_cacheWriter;
-    std::atomic<bool> m_cancelCacheWrite{false};
 };

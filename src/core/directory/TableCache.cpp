@@ -3,6 +3,7 @@
 #include "directory/Collation.h"
 #include "directory/Sqlite.h"
 #include "errors/AppError.h"
+#include "work/Progress.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -223,11 +224,13 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
     return true;
 }
 
-bool TableCache::write(const QString& tablePath, const TableFile::Stamp& stamp, const RecordStore& store,
-                       const Orders& orders, const std::atomic<bool>& cancel)
+QString TableCache::write(const QString& tablePath, const TableFile::Stamp& stamp, const RecordStore& store,
+                          const Orders& orders, const Progress& progress)
 {
-    if (!stamp.dependable() || !store.m_longLengths.empty())
-        return false;
+    if (!stamp.dependable())
+        return QStringLiteral("the table does not keep a change counter a cache could rely on");
+    if (!store.m_longLengths.empty())
+        return QStringLiteral("a text is too long for the cache");
     const quint64 slotTotal = store.slotCount();
     quint64 textSize = 0;
     for (RecordStore::Slot slot = 0; slot < slotTotal; ++slot) {
@@ -239,7 +242,7 @@ bool TableCache::write(const QString& tablePath, const TableFile::Stamp& stamp, 
         }
     }
     if (textSize > 0xffffffffu)
-        return false;
+        return QStringLiteral("the text is too large for the cache");
 
     Header header;
     std::memset(&header, 0, sizeof header); // no stray bytes in the checksum
@@ -270,12 +273,13 @@ bool TableCache::write(const QString& tablePath, const TableFile::Stamp& stamp, 
 
     QSaveFile file(pathFor(tablePath));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
+        return file.errorString();
     QByteArray pending;
     pending.reserve(WriteChunk + 4096);
     quint64 written = 0;
     auto flush = [&] {
-        if (cancel || file.write(pending) != pending.size())
+        progress.checkCancelled();
+        if (file.write(pending) != pending.size())
             return false;
         written += static_cast<quint64>(pending.size());
         pending.clear();
@@ -322,10 +326,13 @@ bool TableCache::write(const QString& tablePath, const TableFile::Stamp& stamp, 
     }
     ok = ok && flush() && written == header.fileSize;
     if (!ok) {
+        const QString problem = file.errorString();
         file.cancelWriting();
-        return false;
+        return problem.isEmpty() ? QStringLiteral("the cache could not be written") : problem;
     }
-    return file.commit();
+    if (!file.commit())
+        return file.errorString();
+    return {};
 }
 
 QString TableCache::describe(const QString& tablePath)

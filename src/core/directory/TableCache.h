@@ -5,9 +5,10 @@
 
 #include <QString>
 #include <array>
-#include <atomic>
 #include <optional>
 #include <vector>
+
+class Progress;
 
 // A snapshot of the loaded records and their orders, kept in a file beside the table
 // ("list.db.cache"), so the next start maps it instead of reading and sorting the whole
@@ -28,10 +29,11 @@ public:
     static bool read(const QString& tablePath, const TableFile::Stamp& stamp, RecordStore& store, Orders& orders,
                      QString* reason = nullptr);
 
-    // Writes the records and the orders given; false when it was not written (a folder
-    // that cannot be written, a full disk, texts too long for it, or `cancel` set).
-    static bool write(const QString& tablePath, const TableFile::Stamp& stamp, const RecordStore& store,
-                      const Orders& orders, const std::atomic<bool>& cancel);
+    // Writes the records and the orders given. Returns why it was not written (a folder
+    // that cannot be written, a full disk, texts too long for it), empty when it was;
+    // throws WorkCancelled when progress is cancelled meanwhile.
+    static QString write(const QString& tablePath, const TableFile::Stamp& stamp, const RecordStore& store,
+                         const Orders& orders, const Progress& progress);
 
     // For the data tool: whether the table has a cache and whether it matches.
     static QString describe(const QString& tablePath);

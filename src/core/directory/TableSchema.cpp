@@ -16,26 +16,6 @@ const std::array<IndexDef, 6>& indexes()
     return defs;
 }
 
-int indexPosition(const QString& indexName)
-{
-    if (indexName.isEmpty())
-        return Field::No;
-    for (const IndexDef& def : indexes()) {
-        if (indexName == QLatin1String(def.name))
-            return def.position;
-    }
-    return -1;
-}
-
-QString indexForColumn(const QString& fieldName)
-{
-    for (const IndexDef& def : indexes()) {
-        if (fieldName == QLatin1String(Field::columnNames()[def.position]))
-            return QLatin1String(def.name);
-    }
-    return QString();
-}
-
 RecordInserter::RecordInserter(sqlite::Database& db)
     : m_statement(db, "INSERT INTO newspapers (No, Name, Url, Country, State, City, Category, Reserved1, Reserved2, "
                       "Reserved3) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, '0', 0, 0)")

@@ -18,11 +18,6 @@ struct IndexDef
     int position;
 };
 const std::array<IndexDef, 6>& indexes();
-// Position of the field an index orders by: 0 (No) for the empty name, -1 if unknown.
-int indexPosition(const QString& indexName);
-// The index that orders by a column's field, the name compared exactly, letter case
-// included ("Name" gives Name1, "Url" gives URL1); empty for any other name.
-QString indexForColumn(const QString& fieldName);
 
 // Appends one record: its number, the six texts (an empty text is stored as a blank)
 // and "0", 0, 0 in the three reserved columns, as every new record has them.

@@ -21,7 +21,7 @@ NameListFile ReadingLists::history() const
 
 QString ReadingLists::addressToOpen(Table& table)
 {
-    const QString url = table.fieldByName(QStringLiteral("URL")).asString();
+    const QString url = table.field(Field::Url).asString();
     const std::optional<QString> address = WebAddress::forBrowser(url);
     if (!address) {
         throw AppError(QStringLiteral("\"%1\" is not a web address, so it was not opened. Only addresses starting with "

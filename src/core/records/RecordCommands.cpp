@@ -13,16 +13,17 @@ bool add(Table& table, const RecordTexts& texts, qint32& lastNo)
     return true;
 }
 
-void modify(Table& table, const RecordTexts& texts)
+void modify(Table& table, const RecordTexts& shown, const RecordTexts& texts)
 {
     // With no current record the table refuses the edit, so nothing is written.
     table.disableControls();
     try {
         table.edit();
         for (int position = Field::Name; position <= Field::Category; ++position) {
-            const QString& text = texts[static_cast<size_t>(position - 1)];
-            if (position != Field::Name || !text.isEmpty())
-                table.setField(position, text);
+            const auto i = static_cast<std::size_t>(position - 1);
+            if (texts[i] == shown[i] || (position == Field::Name && texts[i].isEmpty()))
+                continue;
+            table.setField(static_cast<Field::Position>(position), texts[i]);
         }
     } catch (...) {
         table.enableControls();

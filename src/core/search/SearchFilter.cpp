@@ -132,15 +132,15 @@ bool foldAndFind(std::string_view text, const std::string& needle, char* out, bo
 SearchFilter::SearchFilter(const SearchCriteria& criteria)
 {
     // The order the criteria are examined in: Name, Country, State, City, Category, Web.
-    const std::pair<const QString*, const char*> tested[] = {
-        {&criteria.name, "Name"}, {&criteria.country, "Country"},   {&criteria.state, "State"},
-        {&criteria.city, "City"}, {&criteria.category, "Category"}, {&criteria.web, "URL"},
+    const std::pair<const QString*, Field::Position> tested[] = {
+        {&criteria.name, Field::Name}, {&criteria.country, Field::Country},   {&criteria.state, Field::State},
+        {&criteria.city, Field::City}, {&criteria.category, Field::Category}, {&criteria.web, Field::Url},
     };
     for (const auto& [text, field] : tested) {
         if (isActive(*text)) {
             std::string needle = CaseFold::fold(*text);
             const bool ascii = isAscii(needle);
-            m_tests.push_back({Field::positionOf(QLatin1String(field)), std::move(needle), ascii});
+            m_tests.push_back({field, std::move(needle), ascii});
         }
     }
 }

@@ -51,14 +51,16 @@ qint32 openDirectory(Table& table, const QString& dataPath)
     table.setFileName(dataPath + QStringLiteral("Data/list.db"));
     table.open();
     table.setFiltered(false);
+    table.last();
     qint32 lastNo = 0;
     try {
-        table.last();
-        lastNo = table.fieldByName(QStringLiteral("No")).asInteger();
-    } catch (const AppError&) {
-        lastNo = 0; // an empty table, or a number that is not one
+        lastNo = table.field(Field::No).asInteger();
+    } catch (const ConversionError&) {
+        // An empty table, a blank number or one past 32 bits: numbering then starts
+        // from the highest number in the file (see RecordNumbers).
+        lastNo = 0;
     }
-    table.setIndexName(QStringLiteral("Name1"));
+    table.setOrder(Field::Name);
     table.first();
     return lastNo;
 }

@@ -100,8 +100,8 @@ int run(int& argc, char** argv, const Platform& platform)
                 announce(platform, update);
             }
             return attempt(platform, lastAttempt, [&] {
-                TForm1 Form1(platform);
-                Form1.show();
+                MainWindow window(platform);
+                window.show();
                 return QApplication::exec();
             });
         },

@@ -1,26 +1,21 @@
 #include "dialogs/RecordDialog.h"
 
 #include "art/Artwork.h"
-#include "desktop/ErrorReport.h"
 #include "directory/ItemLists.h"
 #include "directory/Table.h"
 #include "directory/TextRules.h"
-#include "errors/AppError.h"
 #include "mainwindow/MainWindow.h"
-#include "records/RecordCommands.h"
 #include "widgets/Controls.h"
 
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QValidator>
-#include <functional>
 
 namespace {
 
@@ -43,7 +38,7 @@ public:
     }
 };
 
-QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w)
+QLineEdit* fieldEdit(QWidget* parent, const char* name, int x, int y, int w)
 {
     auto* result = new QLineEdit(parent);
     result->setObjectName(QLatin1String(name));
@@ -52,7 +47,7 @@ QLineEdit* edit(QWidget* parent, const char* name, int x, int y, int w)
     return result;
 }
 
-QComboBox* comboBox(QWidget* parent, const char* name, int x, int y, int w, const QStringList& items)
+QComboBox* fieldBox(QWidget* parent, const char* name, int x, int y, int w, const QStringList& items)
 {
     QComboBox* result = Controls::comboBox(parent, name, QRect(x, y, w, 21), true);
     result->addItems(items);
@@ -62,134 +57,133 @@ QComboBox* comboBox(QWidget* parent, const char* name, int x, int y, int w, cons
 
 } // namespace
 
-TForm2::TForm2(TForm1& owner)
+RecordDialog::RecordDialog(MainWindow& owner, Mode mode)
     : QDialog(&owner)
-    , Form1(owner)
+    , m_owner(owner)
+    , m_mode(mode)
 {
-    setObjectName(QStringLiteral("Form2"));
+    setObjectName(QStringLiteral("recordDialog"));
     setWindowTitle(QStringLiteral("Add a New Record"));
     setWindowIcon(Artwork::programIcon());
-    setFont(TForm1::windowFont());
+    setFont(MainWindow::windowFont());
     setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     resize(ClientWidth, ClientHeight);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Add Newspaper"), this);
-    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 8, 353, 169);
-    Label1 = Controls::label(GroupBox1, "Label1", QStringLiteral("Name"), QPoint(8, 32));
-    Edit1 = edit(GroupBox1, "Edit1", 56, 28, 281);
-    Label2 = Controls::label(GroupBox1, "Label2", QStringLiteral("Country"), QPoint(8, 64));
-    ComboBox1 = comboBox(GroupBox1, "ComboBox1", 56, 60, 121, ItemLists::dialogCountries());
-    ComboBox1->setEditText(QStringLiteral("United States"));
-    Label3 = Controls::label(GroupBox1, "Label3", QStringLiteral("State"), QPoint(200, 64));
-    Edit3 = edit(GroupBox1, "Edit3", 240, 60, 97);
-    Label4 = Controls::label(GroupBox1, "Label4", QStringLiteral("City"), QPoint(8, 96));
-    Edit4 = edit(GroupBox1, "Edit4", 56, 92, 121);
-    Label5 = Controls::label(GroupBox1, "Label5", QStringLiteral("Category"), QPoint(184, 96));
-    ComboBox2 = comboBox(GroupBox1, "ComboBox2", 240, 92, 97, ItemLists::dialogCategories());
-    ComboBox2->setCurrentIndex(-1);
-    ComboBox2->setEditText(QString());
-    Label6 = Controls::label(GroupBox1, "Label6", QStringLiteral("Web"), QPoint(8, 128));
-    Edit6 = edit(GroupBox1, "Edit6", 56, 124, 281);
+    m_group = new QGroupBox(QStringLiteral("Add Newspaper"), this);
+    m_group->setObjectName(QStringLiteral("recordGroup"));
+    m_group->setGeometry(8, 8, 353, 169);
+    QLabel* nameLabel = Controls::label(m_group, "nameLabel", QStringLiteral("Name"), QPoint(8, 32));
+    m_nameEdit = fieldEdit(m_group, "nameEdit", 56, 28, 281);
+    QLabel* countryLabel = Controls::label(m_group, "countryLabel", QStringLiteral("Country"), QPoint(8, 64));
+    m_countryBox = fieldBox(m_group, "countryBox", 56, 60, 121, ItemLists::dialogCountries());
+    m_countryBox->setEditText(QStringLiteral("United States"));
+    QLabel* stateLabel = Controls::label(m_group, "stateLabel", QStringLiteral("State"), QPoint(200, 64));
+    m_stateEdit = fieldEdit(m_group, "stateEdit", 240, 60, 97);
+    QLabel* cityLabel = Controls::label(m_group, "cityLabel", QStringLiteral("City"), QPoint(8, 96));
+    m_cityEdit = fieldEdit(m_group, "cityEdit", 56, 92, 121);
+    QLabel* categoryLabel = Controls::label(m_group, "categoryLabel", QStringLiteral("Category"), QPoint(184, 96));
+    m_categoryBox = fieldBox(m_group, "categoryBox", 240, 92, 97, ItemLists::dialogCategories());
+    m_categoryBox->setCurrentIndex(-1);
+    m_categoryBox->setEditText(QString());
+    QLabel* webLabel = Controls::label(m_group, "webLabel", QStringLiteral("Web"), QPoint(8, 128));
+    m_webEdit = fieldEdit(m_group, "webEdit", 56, 124, 281);
 
-    BitBtn1 = new QPushButton(Artwork::icon(QStringLiteral("menu-00"), QSize(16, 16)), QStringLiteral("Add"), this);
-    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
-    BitBtn1->setGeometry(80, 192, 75, 25);
-    BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
-    BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setGeometry(224, 192, 75, 25);
+    m_saveButton =
+        new QPushButton(Artwork::icon(QStringLiteral("menu-00"), QSize(16, 16)), QStringLiteral("Add"), this);
+    m_saveButton->setObjectName(QStringLiteral("saveButton"));
+    m_saveButton->setGeometry(80, 192, 75, 25);
+    m_saveButton->setDefault(true);
+    m_cancelButton =
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
+    m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    m_cancelButton->setGeometry(224, 192, 75, 25);
     // Enter on a focused button presses that button; elsewhere it presses Add/Modify.
-    BitBtn2->setAutoDefault(true);
+    m_cancelButton->setAutoDefault(true);
 
     // Screen readers name each box by its label.
-    Controls::labelFor(Label1, Edit1);
-    Controls::labelFor(Label2, ComboBox1);
-    Controls::labelFor(Label3, Edit3);
-    Controls::labelFor(Label4, Edit4);
-    Controls::labelFor(Label5, ComboBox2);
-    Controls::labelFor(Label6, Edit6);
+    Controls::labelFor(nameLabel, m_nameEdit);
+    Controls::labelFor(countryLabel, m_countryBox);
+    Controls::labelFor(stateLabel, m_stateEdit);
+    Controls::labelFor(cityLabel, m_cityEdit);
+    Controls::labelFor(categoryLabel, m_categoryBox);
+    Controls::labelFor(webLabel, m_webEdit);
 
-    const QList<QWidget*> chain = {Edit1, ComboBox1, Edit3, Edit4, ComboBox2, Edit6, BitBtn1, BitBtn2};
+    const QList<QWidget*> chain = {m_nameEdit,    m_countryBox, m_stateEdit,  m_cityEdit,
+                                   m_categoryBox, m_webEdit,    m_saveButton, m_cancelButton};
     for (int i = 0; i + 1 < chain.size(); ++i)
         setTabOrder(chain[i], chain[i + 1]);
-    for (QWidget* field : {static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Edit3), static_cast<QWidget*>(Edit4),
-                           static_cast<QWidget*>(Edit6), static_cast<QWidget*>(ComboBox1->lineEdit()),
-                           static_cast<QWidget*>(ComboBox2->lineEdit())})
+    for (QWidget* field :
+         {static_cast<QWidget*>(m_nameEdit), static_cast<QWidget*>(m_stateEdit), static_cast<QWidget*>(m_cityEdit),
+          static_cast<QWidget*>(m_webEdit), static_cast<QWidget*>(m_countryBox->lineEdit()),
+          static_cast<QWidget*>(m_categoryBox->lineEdit())})
         field->installEventFilter(this);
 
-    connect(BitBtn1, &QPushButton::clicked, this, [this] {
-        if (!Form1.Table1->busy())
-            ErrorReport::guard(Form1.platform(), this, [this] { BitBtn1Click(); });
-    });
-    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_saveButton, &QPushButton::clicked, this, &RecordDialog::save);
+    connect(m_cancelButton, &QPushButton::clicked, this, &RecordDialog::reject);
 }
 
-void TForm2::showEvent(QShowEvent* event)
+RecordTexts RecordDialog::texts() const
+{
+    return {m_nameEdit->text(),  m_webEdit->text(),  m_countryBox->currentText(),
+            m_stateEdit->text(), m_cityEdit->text(), m_categoryBox->currentText()};
+}
+
+void RecordDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
     Controls::centreOnScreen(this);
-    FormShow();
-    Edit1->setFocus();
+    showRecord();
+    m_shown = texts();
+    m_nameEdit->setFocus();
 }
 
-void TForm2::FormShow()
+void RecordDialog::showRecord()
 {
-    if (Form1.AddMode)
+    if (m_mode == Mode::Add)
         return;
     setWindowTitle(QStringLiteral("Modify a record"));
-    GroupBox1->setTitle(QStringLiteral("Modify Newspaper"));
-    BitBtn1->setText(QStringLiteral("Modify"));
+    m_group->setTitle(QStringLiteral("Modify Newspaper"));
+    m_saveButton->setText(QStringLiteral("Modify"));
 
-    // Each copy stands alone: a blank field, or no current record, leaves that box as designed.
-    Table& table = *Form1.Table1;
-    const std::pair<int, std::function<void(const QString&)>> copies[] = {
-        {1, [this](const QString& t) { Edit1->setText(t); }},
-        {2, [this](const QString& t) { Edit6->setText(t); }},
-        {3, [this](const QString& t) { ComboBox1->setEditText(t); }},
-        {4, [this](const QString& t) { Edit3->setText(t); }},
-        {5, [this](const QString& t) { Edit4->setText(t); }},
-        {6, [this](const QString& t) { ComboBox2->setEditText(t); }},
+    // A blank field, or no current record, leaves its box as designed.
+    const auto stored = m_owner.table().storedTexts();
+    if (!stored)
+        return;
+    auto copy = [&](Field::Position position, const std::function<void(const QString&)>& into) {
+        if (const auto& text = (*stored)[static_cast<std::size_t>(position - 1)])
+            into(QString::fromUtf8(*text));
     };
-    for (const auto& [position, copy] : copies) {
-        try {
-            copy(table.field(position).asString());
-        } catch (const AppError&) {
-        }
-    }
+    copy(Field::Name, [this](const QString& t) { m_nameEdit->setText(t); });
+    copy(Field::Url, [this](const QString& t) { m_webEdit->setText(t); });
+    copy(Field::Country, [this](const QString& t) { m_countryBox->setEditText(t); });
+    copy(Field::State, [this](const QString& t) { m_stateEdit->setText(t); });
+    copy(Field::City, [this](const QString& t) { m_cityEdit->setText(t); });
+    copy(Field::Category, [this](const QString& t) { m_categoryBox->setEditText(t); });
 }
 
-void TForm2::BitBtn1Click()
+void RecordDialog::save()
 {
-    const RecordTexts texts = {Edit1->text(), Edit6->text(), ComboBox1->currentText(),
-                               Edit3->text(), Edit4->text(), ComboBox2->currentText()};
-    if (Form1.AddMode)
-        RecordCommands::add(*Form1.Table1, texts, Form1.LastNo);
-    else
-        RecordCommands::modify(*Form1.Table1, texts);
+    m_owner.saveRecord(m_mode == Mode::Add, m_shown, texts());
 }
 
-void TForm2::Edit1KeyPress(QObject* /*Sender*/, QChar& Key)
+void RecordDialog::reject()
 {
-    if (Key.unicode() == 13) {
+    // In turn with the commands given before it, so a waiting Add is not lost.
+    m_owner.give(QStringLiteral("closeRecordDialog"), [dialog = QPointer<RecordDialog>(this)] {
+        if (dialog)
+            dialog->QDialog::reject();
+    });
+}
+
+bool RecordDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    // The Enter key belongs to the default button; only a carriage return typed as a
+    // character (Ctrl+M) reaches a field, and moves to the next one.
+    if (event->type() == QEvent::KeyPress && Controls::isTypedCarriageReturn(*static_cast<QKeyEvent*>(event))) {
         focusNextPrevChild(true);
-        Key = QChar();
-    }
-}
-
-bool TForm2::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyPress) {
-        // The Enter key belongs to the default button; only a carriage return typed
-        // as a character (Ctrl+M) reaches the fields' key handler.
-        if (Controls::isTypedCarriageReturn(*static_cast<QKeyEvent*>(event))) {
-            QChar typed(13);
-            Edit1KeyPress(watched, typed);
-            if (typed.isNull())
-                return true;
-        }
+        return true;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -1,15 +1,20 @@
 #pragma once
 
 #include "desktop/Platform.h"
+#include "directory/Record.h"
 #include "directory/RecordFilter.h"
-#include "grid/DataSource.h"
+#include "grid/DirectoryModel.h"
+#include "search/SearchFilter.h"
 
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 
-class DBGrid;
+class CommandQueue;
+class DirectoryGrid;
 class QAction;
 class QComboBox;
 class QGroupBox;
@@ -19,11 +24,13 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class Table;
+class WorkIndicator;
 
 // The main window: the directory grid, the search criteria, the favourites and
-// history lists, and every command. Handlers keep the names of the controls that run
-// them; several controls and menu items share one handler.
-class TForm1 : public QMainWindow
+// history lists, and every command. Each control is bound to the command it gives;
+// the commands run one after another in the order given (see CommandQueue), so one
+// given while the table works beside the window waits for it instead of being lost.
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
@@ -31,100 +38,49 @@ public:
     // Builds the window and opens the directory table in the data folder. A table
     // that cannot be opened throws (start-up then makes its one retry); any later
     // start-up failure is reported and the window still opens.
-    explicit TForm1(const Platform& platform, QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(const Platform& platform, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     const Platform& platform() const { return m_platform; }
     // "MS Sans Serif" 8 point, or the nearest face this system has.
     static QFont windowFont();
 
-    // Shared state, also read by the record dialog.
-    QString ExePath;   // the program folder, ending in a separator
-    QString DataPath;  // the table's and the lists' folder (see DataLocation), ending in one
-    qint32 LastNo = 0; // the highest record number handed out
-    bool AddMode = false;
+    Table& table() const { return *m_table; }
+    CommandQueue& commands() const { return *m_commands; }
+    // The folder of the table and the lists (see DataLocation), ending in a separator.
+    const QString& dataFolder() const { return m_dataFolder; }
+    // The highest record number handed out.
+    qint32 lastNumber() const { return m_lastNumber; }
 
-    // Components.
-    Table* Table1 = nullptr;
-    DataSource* DataSource1 = nullptr;
-    DBGrid* DBGrid1 = nullptr;
-    std::array<QIcon, 14> ImageList1;
+    // The 14 pictures of the menus.
+    const std::array<QIcon, 14>& pictures() const { return m_pictures; }
 
-    QGroupBox* GroupBox1 = nullptr; // Search Newspaper
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* Label6 = nullptr;
-    QLineEdit* Edit1 = nullptr;          // Name
-    QComboBox* ComboBox1 = nullptr;      // Country
-    QLineEdit* Edit3 = nullptr;          // State
-    QLineEdit* Edit4 = nullptr;          // City
-    QComboBox* ComboBox2 = nullptr;      // Category
-    QLineEdit* Edit6 = nullptr;          // Web
-    QToolButton* SpeedButton6 = nullptr; // Search
-    QToolButton* SpeedButton7 = nullptr; // Show All
+    // Runs a command in turn with the others, under the general error report.
+    void give(const QString& name, std::function<void()> command);
 
-    QGroupBox* GroupBox2 = nullptr; // Shortcuts
-    QLabel* Label7 = nullptr;
-    QLabel* Label8 = nullptr;
-    QComboBox* ComboBox3 = nullptr;      // favourites
-    QComboBox* ComboBox4 = nullptr;      // visit history
-    QToolButton* SpeedButton1 = nullptr; // favourites: Go
-    QToolButton* SpeedButton2 = nullptr; // favourites: Delete
-    QToolButton* SpeedButton3 = nullptr; // history: Go
-    QToolButton* SpeedButton4 = nullptr; // history: Clear History
-    QToolButton* SpeedButton5 = nullptr; // Read Now
+    // What the record dialog's Add and Modify button does, given in turn: adds a record
+    // with these texts, or writes over the current one what differs from `shown`.
+    void saveRecord(bool adding, const RecordTexts& shown, const RecordTexts& texts);
 
-    QMenu* PopupMenu1 = nullptr;
-
-    // Every menu item by name.
-    QAction* menuItem(const QString& name) const;
-
-    // Start-up.
-    void FormCreate();
-    void Exit1Click();
-    // Help.
-    void SendFeedback1Click();
-    void VisitHomepage1Click();
-    void About1Click();
-    // Search and sort.
-    std::shared_ptr<const RecordFilter> Table1FilterRecord() const;
-    void BitBtn5Click();
-    void BitBtn4Click();
-    void Edit1KeyPress(QObject* Sender, QChar& Key);
-    void Name1Click();
-    void Country1Click();
-    void State1Click();
-    void City1Click();
-    void Category1Click();
-    void WebAddress1Click();
-    void DBGrid1TitleClick(const GridColumn& Column);
-    // Reading, favourites and history.
-    void BitBtn2Click();
-    void DBGrid1DblClick();
-    void RecordVisit();
-    void LoadHistory();
-    void LoadFavorites();
-    void BitBtn7Click();
-    void SpeedButton1Click();
-    void SpeedButton2Click();
-    void SpeedButton3Click();
-    void SpeedButton4Click();
-    // Records.
-    void BitBtn1Click();
-    void BitBtn9Click();
-    void BitBtn3Click();
-
-    // Runs a handler by name under the general error report.
-    void run(const QString& handler);
-    // The name of the handler a menu item or button runs; empty when none is bound.
-    static QString handlerOf(const QObject* control);
-
-signals:
-    // Emitted as a command starts, with its handler's name.
-    void commandRun(const QString& handler);
+public slots:
+    // Each gives one command, as its button, menu item or key does.
+    void search();
+    void showAll();
+    void sortBy(Field::Position field);
+    void sortByColumnTitle(Field::Position field);
+    void readNow();
+    void addToFavourites();
+    void goToFavourite();
+    void deleteFavourite();
+    void goToVisited();
+    void clearHistory();
+    void addRecord();
+    void modifyRecord();
+    void deleteRecord();
+    void sendFeedback();
+    void visitHomepage();
+    void about();
+    void exitProgram();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -135,14 +91,53 @@ private:
     void buildGrid(QWidget* client);
     void buildMenus();
     void buildTabOrder();
-    void bind(QObject* control, const QString& handler);
+    void startUp();
+    // The search rule from the criteria as the boxes hold them now.
+    std::shared_ptr<const RecordFilter> searchRule() const;
+    SearchCriteria criteria() const;
     bool confirm(const QString& question);
-    void fillFavorites(const QList<QByteArray>& lines);
-    // Go: finds the newspaper a list box names and reads it.
-    void openNamed(const QComboBox* box);
+
+    void openRecord();
+    void recordVisit();
+    void loadFavourites();
+    void loadHistory();
+    void fillFavourites(const QList<QByteArray>& lines);
     void fillHistory(const QList<QByteArray>& lines);
+    // Finds the newspaper a list's line names and reads it.
+    void openNamed(const QByteArray& line);
+    void openRecordDialog(bool adding);
 
     const Platform& m_platform;
+    QString m_dataFolder;
+    qint32 m_lastNumber = 0;
     bool m_centred = false;
+
+    Table* m_table = nullptr;
+    DirectoryModel* m_model = nullptr;
+    CommandQueue* m_commands = nullptr;
     QTimer* m_cacheTimer = nullptr;
+    std::array<QIcon, 14> m_pictures;
+
+    QGroupBox* m_searchGroup = nullptr;
+    QLineEdit* m_nameEdit = nullptr;
+    QComboBox* m_countryBox = nullptr;
+    QLineEdit* m_stateEdit = nullptr;
+    QLineEdit* m_cityEdit = nullptr;
+    QComboBox* m_categoryBox = nullptr;
+    QLineEdit* m_webEdit = nullptr;
+    QToolButton* m_searchButton = nullptr;
+    QToolButton* m_showAllButton = nullptr;
+
+    QGroupBox* m_shortcutsGroup = nullptr;
+    QComboBox* m_favouritesBox = nullptr;
+    QComboBox* m_historyBox = nullptr;
+    QToolButton* m_goToFavouriteButton = nullptr;
+    QToolButton* m_deleteFavouriteButton = nullptr;
+    QToolButton* m_goToVisitedButton = nullptr;
+    QToolButton* m_clearHistoryButton = nullptr;
+    QToolButton* m_readNowButton = nullptr;
+
+    DirectoryGrid* m_grid = nullptr;
+    QMenu* m_popupMenu = nullptr;
+    WorkIndicator* m_workIndicator = nullptr;
 };

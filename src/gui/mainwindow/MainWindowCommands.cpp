@@ -1,16 +1,15 @@
 // The main window's commands: search and sort, Read Now with the favourites and the
-// history, the record commands and the Help menu. Each reads its controls, calls the
-// core and shows what comes back.
+// history, the record commands and the Help menu. Each is given to the command queue
+// with what it read from the controls when the user gave it; when it runs, it calls
+// the core and shows what comes back.
+#include "commands/CommandQueue.h"
 #include "dialogs/RecordDialog.h"
 #include "directory/Table.h"
-#include "directory/TableSchema.h"
 #include "errors/AppError.h"
-#include "grid/DBGrid.h"
 #include "grid/NameListModel.h"
 #include "lists/ReadingLists.h"
 #include "mainwindow/MainWindow.h"
 #include "records/RecordCommands.h"
-#include "search/SearchFilter.h"
 #include "startup/ProgramTitle.h"
 
 #include <QComboBox>
@@ -25,6 +24,12 @@ const QString HomePage = QStringLiteral("https://kestrove.example.com/");
 const QString AboutCaption = QStringLiteral("About Kestrove Online Newspaper");
 const QString Notice = QStringLiteral("Copyright (C) 2026 the Kestrove Online Newspaper developers.\n"
                                       "A directory of online newspapers from around the world.");
+
+// For a help command whose address no program took.
+QString noProgramFor(const QString& address)
+{
+    return QStringLiteral("\"%1\" could not be opened: no program on this desktop took it").arg(address);
+}
 
 // The bytes of the line a list box shows: the picked entry's own bytes, or the typed text.
 QByteArray boxLine(const QComboBox* box)
@@ -45,195 +50,209 @@ NameListModel* listOf(const QComboBox* box)
 
 // Search and sort.
 
-std::shared_ptr<const RecordFilter> TForm1::Table1FilterRecord() const
+SearchCriteria MainWindow::criteria() const
+{
+    return SearchCriteria{m_nameEdit->text(), m_countryBox->currentText(),  m_stateEdit->text(),
+                          m_cityEdit->text(), m_categoryBox->currentText(), m_webEdit->text()};
+}
+
+std::shared_ptr<const RecordFilter> MainWindow::searchRule() const
 {
     // The table asks once per pass, so every pass judges by the criteria as they read now.
-    return std::make_shared<SearchFilter>(SearchCriteria{Edit1->text(), ComboBox1->currentText(), Edit3->text(),
-                                                         Edit4->text(), ComboBox2->currentText(), Edit6->text()});
+    return std::make_shared<SearchFilter>(criteria());
 }
 
-void TForm1::BitBtn5Click()
+void MainWindow::search()
 {
-    Table1->setFiltered(true);
+    // The criteria as they read when the user asked, even if the search waits.
+    auto rule = std::make_shared<SearchFilter>(criteria());
+    give(QStringLiteral("search"), [this, rule] { m_table->setFiltered(true, rule); });
 }
 
-void TForm1::BitBtn4Click()
+void MainWindow::showAll()
 {
-    Table1->setFiltered(false);
+    give(QStringLiteral("showAll"), [this] { m_table->setFiltered(false); });
 }
 
-void TForm1::Edit1KeyPress(QObject* /*Sender*/, QChar& Key)
+void MainWindow::sortBy(Field::Position field)
 {
-    if (Key.unicode() == 13) {
-        focusNextPrevChild(true);
-        Key = QChar();
-    }
+    give(QStringLiteral("sortBy"), [this, field] { m_table->setOrder(field); });
 }
 
-void TForm1::Name1Click()
+void MainWindow::sortByColumnTitle(Field::Position field)
 {
-    Table1->setIndexName(QStringLiteral("Name1"));
-}
-
-void TForm1::Country1Click()
-{
-    Table1->setIndexName(QStringLiteral("Country1"));
-}
-
-void TForm1::State1Click()
-{
-    Table1->setIndexName(QStringLiteral("State1"));
-}
-
-void TForm1::City1Click()
-{
-    Table1->setIndexName(QStringLiteral("City1"));
-}
-
-void TForm1::Category1Click()
-{
-    Table1->setIndexName(QStringLiteral("Category1"));
-}
-
-void TForm1::WebAddress1Click()
-{
-    Table1->setIndexName(QStringLiteral("URL1"));
-}
-
-void TForm1::DBGrid1TitleClick(const GridColumn& Column)
-{
-    Table1->close();
-    // Any other field leaves the order as it was.
-    if (const QString index = TableSchema::indexForColumn(Column.fieldName); !index.isEmpty())
-        Table1->setIndexName(index);
-    Table1->open();
+    give(QStringLiteral("sortByColumnTitle"), [this, field] {
+        // Closed and opened again, so the grid goes back to its first record.
+        m_table->close();
+        m_table->setOrder(field);
+        m_table->open();
+    });
 }
 
 // Read Now, the visit history and the favourites.
 
-void TForm1::BitBtn2Click()
+void MainWindow::readNow()
 {
-    const QString address = ReadingLists::addressToOpen(*Table1);
+    give(QStringLiteral("readNow"), [this] { openRecord(); });
+}
+
+void MainWindow::openRecord()
+{
+    const QString address = ReadingLists::addressToOpen(*m_table);
     if (!m_platform.shell.open(address))
         throw AppError(ReadingLists::notOpened(address));
-    RecordVisit();
+    recordVisit();
 }
 
-void TForm1::DBGrid1DblClick()
-{
-    BitBtn2Click();
-}
-
-void TForm1::fillHistory(const QList<QByteArray>& lines)
+void MainWindow::fillHistory(const QList<QByteArray>& lines)
 {
     // Newest first; whatever the edit field shows stays.
-    const QSignalBlocker blocker(ComboBox4);
-    const QString typed = ComboBox4->currentText();
-    listOf(ComboBox4)->setLines(lines, true);
-    ComboBox4->setCurrentIndex(-1);
-    ComboBox4->setEditText(typed);
+    const QSignalBlocker blocker(m_historyBox);
+    const QString typed = m_historyBox->currentText();
+    listOf(m_historyBox)->setLines(lines, true);
+    m_historyBox->setCurrentIndex(-1);
+    m_historyBox->setEditText(typed);
 }
 
-void TForm1::fillFavorites(const QList<QByteArray>& lines)
+void MainWindow::fillFavourites(const QList<QByteArray>& lines)
 {
-    const QSignalBlocker blocker(ComboBox3);
-    listOf(ComboBox3)->setLines(lines, false);
-    ComboBox3->setCurrentIndex(-1);
+    const QSignalBlocker blocker(m_favouritesBox);
+    listOf(m_favouritesBox)->setLines(lines, false);
+    m_favouritesBox->setCurrentIndex(-1);
 }
 
-void TForm1::LoadHistory()
+void MainWindow::loadHistory()
 {
-    fillHistory(ReadingLists(DataPath).history().read());
+    fillHistory(ReadingLists(m_dataFolder).history().read());
 }
 
-void TForm1::LoadFavorites()
+void MainWindow::loadFavourites()
 {
-    fillFavorites(ReadingLists(DataPath).favorites().read());
+    fillFavourites(ReadingLists(m_dataFolder).favorites().read());
 }
 
-void TForm1::RecordVisit()
+void MainWindow::recordVisit()
 {
-    fillHistory(ReadingLists(DataPath).recordVisit(*Table1));
+    fillHistory(ReadingLists(m_dataFolder).recordVisit(*m_table));
 }
 
-void TForm1::openNamed(const QComboBox* box)
+void MainWindow::openNamed(const QByteArray& line)
 {
-    if (box->currentText().isEmpty())
+    if (m_table->locate(Field::Name, line))
+        openRecord();
+}
+
+void MainWindow::goToVisited()
+{
+    if (m_historyBox->currentText().isEmpty()) {
+        give(QStringLiteral("goToVisited"), [] {}); // an empty box names nothing to open
         return;
-    if (!Table1->locate(QStringLiteral("Name"), boxLine(box)))
+    }
+    give(QStringLiteral("goToVisited"), [this, line = boxLine(m_historyBox)] { openNamed(line); });
+}
+
+void MainWindow::clearHistory()
+{
+    give(QStringLiteral("clearHistory"), [this] {
+        if (!confirm(QStringLiteral("Are you sure you want to delete all history records?")))
+            return;
+        ReadingLists(m_dataFolder).clearHistory();
+        fillHistory({});
+    });
+}
+
+void MainWindow::addToFavourites()
+{
+    give(QStringLiteral("addToFavourites"),
+         [this] { fillFavourites(ReadingLists(m_dataFolder).addFavorite(*m_table)); });
+}
+
+void MainWindow::goToFavourite()
+{
+    if (m_favouritesBox->currentText().isEmpty()) {
+        give(QStringLiteral("goToFavourite"), [] {}); // nothing picked: nothing to open
         return;
-    BitBtn2Click();
+    }
+    give(QStringLiteral("goToFavourite"), [this, line = boxLine(m_favouritesBox)] { openNamed(line); });
 }
 
-void TForm1::SpeedButton3Click()
+void MainWindow::deleteFavourite()
 {
-    openNamed(ComboBox4);
-}
-
-void TForm1::SpeedButton4Click()
-{
-    if (!confirm(QStringLiteral("Are you sure you want to delete all history records?")))
+    if (m_favouritesBox->currentText().isEmpty()) {
+        give(QStringLiteral("deleteFavourite"), [] {}); // nothing picked: no question either
         return;
-    ReadingLists(DataPath).clearHistory();
-    fillHistory({});
-}
-
-void TForm1::BitBtn7Click()
-{
-    fillFavorites(ReadingLists(DataPath).addFavorite(*Table1));
-}
-
-void TForm1::SpeedButton1Click()
-{
-    openNamed(ComboBox3);
-}
-
-void TForm1::SpeedButton2Click()
-{
-    if (ComboBox3->currentText().isEmpty())
-        return;
-    const QByteArray picked = boxLine(ComboBox3);
-    if (!confirm(QStringLiteral("Are you sure you want to delete this record?")))
-        return;
-    fillFavorites(ReadingLists(DataPath).removeFavorite(picked));
+    }
+    give(QStringLiteral("deleteFavourite"), [this, picked = boxLine(m_favouritesBox)] {
+        if (!confirm(QStringLiteral("Are you sure you want to delete this record?")))
+            return;
+        fillFavourites(ReadingLists(m_dataFolder).removeFavorite(picked));
+    });
 }
 
 // Records: the dialog is built afresh for every command and destroyed when it closes.
 
-void TForm1::BitBtn1Click()
+void MainWindow::addRecord()
 {
-    AddMode = true;
-    TForm2 Form2(*this);
-    Form2.exec();
+    give(QStringLiteral("addRecord"), [this] { openRecordDialog(true); });
 }
 
-void TForm1::BitBtn9Click()
+void MainWindow::modifyRecord()
 {
-    AddMode = false;
-    TForm2 Form2(*this);
-    Form2.exec();
+    give(QStringLiteral("modifyRecord"), [this] { openRecordDialog(false); });
 }
 
-void TForm1::BitBtn3Click()
+void MainWindow::openRecordDialog(bool adding)
 {
-    RecordCommands::remove(*Table1, confirm(QStringLiteral("Are you sure you want to delete this record?")));
+    RecordDialog dialog(*this, adding ? RecordDialog::Mode::Add : RecordDialog::Mode::Modify);
+    dialog.exec();
 }
 
-// Help.
-
-void TForm1::SendFeedback1Click()
+void MainWindow::saveRecord(bool adding, const RecordTexts& shown, const RecordTexts& texts)
 {
-    m_platform.shell.open(QStringLiteral("mailto:") + SupportAddress +
-                          QStringLiteral("?subject=Kestrove_Online_Newspaper_Feedback"));
+    give(QStringLiteral("saveRecord"), [this, adding, shown, texts] {
+        if (adding)
+            RecordCommands::add(*m_table, texts, m_lastNumber);
+        else
+            RecordCommands::modify(*m_table, shown, texts);
+    });
 }
 
-void TForm1::VisitHomepage1Click()
+void MainWindow::deleteRecord()
 {
-    m_platform.shell.open(HomePage);
+    give(QStringLiteral("deleteRecord"), [this] {
+        RecordCommands::remove(*m_table, confirm(QStringLiteral("Are you sure you want to delete this record?")));
+    });
 }
 
-void TForm1::About1Click()
+// Help and Exit.
+
+void MainWindow::sendFeedback()
 {
-    m_platform.boxes.show(this, ProgramTitle + QStringLiteral("\n\n") + Notice, AboutCaption,
-                          MessageBoxes::Style::Plain);
+    give(QStringLiteral("sendFeedback"), [this] {
+        const QString address =
+            QStringLiteral("mailto:") + SupportAddress + QStringLiteral("?subject=Kestrove_Online_Newspaper_Feedback");
+        if (!m_platform.shell.open(address))
+            throw AppError(noProgramFor(address));
+    });
+}
+
+void MainWindow::visitHomepage()
+{
+    give(QStringLiteral("visitHomepage"), [this] {
+        if (!m_platform.shell.open(HomePage))
+            throw AppError(noProgramFor(HomePage));
+    });
+}
+
+void MainWindow::about()
+{
+    give(QStringLiteral("about"), [this] {
+        m_platform.boxes.show(this, ProgramTitle + QStringLiteral("\n\n") + Notice, AboutCaption,
+                              MessageBoxes::Style::Plain);
+    });
+}
+
+void MainWindow::exitProgram()
+{
+    give(QStringLiteral("exit"), [this] { close(); });
 }

@@ -1,9 +1,9 @@
-#include "grid/DataSource.h"
+#include "grid/DirectoryModel.h"
 
 #include "directory/Record.h"
 #include "directory/Table.h"
 
-DataSource::DataSource(Table& table, QObject* parent)
+DirectoryModel::DirectoryModel(Table& table, QObject* parent)
     : QAbstractTableModel(parent)
     , m_table(table)
 {
@@ -13,27 +13,24 @@ DataSource::DataSource(Table& table, QObject* parent)
     });
 }
 
-void DataSource::setColumns(std::vector<GridColumn> columns)
+void DirectoryModel::setColumns(std::vector<GridColumn> columns)
 {
     beginResetModel();
     m_columns = std::move(columns);
-    m_positions.clear();
-    for (const GridColumn& column : m_columns)
-        m_positions.push_back(Field::positionOf(column.fieldName));
     endResetModel();
 }
 
-int DataSource::rowCount(const QModelIndex& parent) const
+int DirectoryModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : m_table.recordCount();
 }
 
-int DataSource::columnCount(const QModelIndex& parent) const
+int DirectoryModel::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
-QVariant DataSource::data(const QModelIndex& index, int role) const
+QVariant DirectoryModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() >= static_cast<int>(m_columns.size()))
         return {};
@@ -41,8 +38,7 @@ QVariant DataSource::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: {
-        const int position = m_positions[static_cast<size_t>(index.column())];
-        return position < 0 ? QString() : m_table.displayText(index.row(), position);
+        return m_table.displayText(index.row(), column.field);
     }
     case Qt::BackgroundRole:
         return column.color.isValid() ? QVariant(column.color) : QVariant();
@@ -53,7 +49,7 @@ QVariant DataSource::data(const QModelIndex& index, int role) const
     }
 }
 
-QVariant DataSource::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant DirectoryModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation == Qt::Horizontal) {
         if (section < 0 || section >= static_cast<int>(m_columns.size()))
@@ -67,7 +63,7 @@ QVariant DataSource::headerData(int section, Qt::Orientation orientation, int ro
     return {}; // the row header only carries the current-record marker, which the grid draws
 }
 
-Qt::ItemFlags DataSource::flags(const QModelIndex& index) const
+Qt::ItemFlags DirectoryModel::flags(const QModelIndex& index) const
 {
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }

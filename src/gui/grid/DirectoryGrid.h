@@ -1,12 +1,12 @@
 #pragma once
 
-#include "grid/DataSource.h"
+#include "grid/DirectoryModel.h"
 
 #include <QTableView>
 
-// The directory grid: a read-only view of the table through its data source. Its
+// The directory grid: a read-only view of the table through its model. Its
 // current row is the table's current record, in both directions.
-class DBGrid : public QTableView
+class DirectoryGrid : public QTableView
 {
     Q_OBJECT
 
@@ -14,10 +14,10 @@ public:
     static constexpr int RowHeight = 17;
     static constexpr int IndicatorWidth = 11;
 
-    explicit DBGrid(QWidget* parent = nullptr);
+    explicit DirectoryGrid(QWidget* parent = nullptr);
 
-    void setDataSource(DataSource* source);
-    DataSource* dataSource() const { return m_source; }
+    void setDirectoryModel(DirectoryModel* source);
+    DirectoryModel* directoryModel() const { return m_source; }
 
 signals:
     void titleClicked(const GridColumn& column);
@@ -26,6 +26,8 @@ signals:
     // Enter (Return or keypad Enter) and Delete pressed in the grid, also on an empty grid.
     void enterPressed();
     void deletePressed();
+    // Moving to another record failed; the message is for the general error report.
+    void moveFailed(const QString& message);
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -35,6 +37,6 @@ protected:
 private:
     void followTable(int row);
 
-    DataSource* m_source = nullptr;
+    DirectoryModel* m_source = nullptr;
     bool m_following = false;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "directory/Record.h"
+
 #include <QAbstractTableModel>
 #include <QColor>
 #include <vector>
@@ -9,7 +11,7 @@ class Table;
 // One column of the grid: the field it shows and how it looks.
 struct GridColumn
 {
-    QString fieldName;
+    Field::Position field;
     QString title;
     int width = 64;
     // Give both colours or neither: a fixed background under the theme's text colour
@@ -19,14 +21,14 @@ struct GridColumn
 };
 
 // Connects the grid to the table: rows are fetched only when the grid draws them.
-class DataSource : public QAbstractTableModel
+class DirectoryModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    explicit DataSource(Table& table, QObject* parent = nullptr);
+    explicit DirectoryModel(Table& table, QObject* parent = nullptr);
 
-    Table& dataSet() const { return m_table; }
+    Table& table() const { return m_table; }
     void setColumns(std::vector<GridColumn> columns);
     const std::vector<GridColumn>& columns() const { return m_columns; }
 
@@ -39,5 +41,4 @@ public:
 private:
     Table& m_table;
     std::vector<GridColumn> m_columns;
-    std::vector<int> m_positions; // field position per column
 };

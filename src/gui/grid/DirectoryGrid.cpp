@@ -1,4 +1,4 @@
-#include "grid/DBGrid.h"
+#include "grid/DirectoryGrid.h"
 
 #include "directory/Table.h"
 
@@ -39,7 +39,7 @@ protected:
 
 } // namespace
 
-DBGrid::DBGrid(QWidget* parent)
+DirectoryGrid::DirectoryGrid(QWidget* parent)
     : QTableView(parent)
 {
     auto* indicator = new IndicatorHeader(this);
@@ -74,17 +74,17 @@ DBGrid::DBGrid(QWidget* parent)
     setTabKeyNavigation(false);
 }
 
-void DBGrid::setDataSource(DataSource* source)
+void DirectoryGrid::setDirectoryModel(DirectoryModel* source)
 {
     m_source = source;
     setModel(source);
     for (int i = 0; i < static_cast<int>(source->columns().size()); ++i)
         setColumnWidth(i, source->columns()[static_cast<size_t>(i)].width);
-    connect(&source->dataSet(), &Table::currentRowChanged, this, &DBGrid::followTable);
-    followTable(source->dataSet().currentRow());
+    connect(&source->table(), &Table::currentRowChanged, this, &DirectoryGrid::followTable);
+    followTable(source->table().currentRow());
 }
 
-void DBGrid::followTable(int row)
+void DirectoryGrid::followTable(int row)
 {
     auto* indicator = static_cast<IndicatorHeader*>(verticalHeader());
     indicator->currentRow = row;
@@ -101,31 +101,32 @@ void DBGrid::followTable(int row)
     m_following = false;
 }
 
-void DBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+void DirectoryGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
     QTableView::currentChanged(current, previous);
     if (m_following || !m_source || !current.isValid())
         return;
-    Table& table = m_source->dataSet();
+    Table& table = m_source->table();
     if (current.row() != table.currentRow()) {
         try {
             table.moveTo(current.row());
-        } catch (const std::exception&) {
-            // Only saving a pending edit can fail here, and Modify saves its own edit
-            // before the user can move; stay on the table's record.
+        } catch (const std::exception& error) {
+            // Moving saves a pending edit, which can fail: the grid stays on the table's
+            // record and the window reports why.
             followTable(table.currentRow());
+            emit moveFailed(QString::fromUtf8(error.what()));
         }
     }
 }
 
-void DBGrid::mouseDoubleClickEvent(QMouseEvent* event)
+void DirectoryGrid::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit gridDoubleClicked();
 }
 
-void DBGrid::keyPressEvent(QKeyEvent* event)
+void DirectoryGrid::keyPressEvent(QKeyEvent* event)
 {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     if (modifiers == Qt::NoModifier && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {

@@ -1,0 +1,119 @@
+#include "directory/TableOrders.h"
+
+#include "directory/Collation.h"
+#include "directory/OrderSort.h"
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+// Room left in an order after it is built, so the first additions do not move a
+// million entries.
+constexpr std::size_t RoomForAdditions = 4096;
+
+// Hands the sort's scratch memory back to the system at once; the C library would
+// otherwise keep tens of megabytes for later.
+void releaseFreeMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+} // namespace
+
+const std::vector<TableOrders::Slot>& TableOrders::byNumber(const RecordStore& store)
+{
+    if (!has(Field::No))
+        set(Field::No, OrderSort::byNumber(store));
+    return get(Field::No);
+}
+
+void TableOrders::set(int position, std::vector<Slot> order)
+{
+    order.reserve(order.size() + RoomForAdditions);
+    m_orders[static_cast<std::size_t>(position)] = std::move(order);
+    releaseFreeMemory();
+}
+
+void TableOrders::setAll(All orders)
+{
+    m_orders = std::move(orders);
+    for (auto& built : m_orders) {
+        if (built)
+            built->reserve(built->size() + RoomForAdditions);
+    }
+}
+
+void TableOrders::insert(const RecordStore& store, Slot slot)
+{
+    const qint64 no = store.no(slot);
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        if (!has(position))
+            continue;
+        auto& order = *m_orders[static_cast<std::size_t>(position)];
+        const std::string key = position == Field::No ? std::string() : OrderSort::key(store, slot, position);
+        const auto at = std::upper_bound(order.begin(), order.end(), slot, [&](Slot, Slot b) {
+            return OrderSort::compare(store, position, b, key, no) > 0;
+        });
+        order.insert(at, slot);
+    }
+}
+
+void TableOrders::remove(const RecordStore& store, Slot slot)
+{
+    const qint64 no = store.no(slot);
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        if (!has(position))
+            continue;
+        auto& order = *m_orders[static_cast<std::size_t>(position)];
+        const std::string key = position == Field::No ? std::string() : OrderSort::key(store, slot, position);
+        auto at = std::lower_bound(order.begin(), order.end(), slot,
+                                   [&](Slot a, Slot) { return OrderSort::compare(store, position, a, key, no) < 0; });
+        if (at == order.end() || *at != slot)
+            at = std::find(order.begin(), order.end(), slot);
+        if (at != order.end())
+            order.erase(at);
+    }
+}
+
+void TableOrders::place(std::vector<Slot>& order, const std::vector<bool>& moved, const Placement& placement)
+{
+    // First the moved records leave, each placement's index following; then, from the
+    // back, the placed records go in.
+    std::size_t kept = 0;
+    std::size_t p = 0;
+    std::vector<std::size_t> at(placement.size());
+    for (std::size_t i = 0; i <= order.size(); ++i) {
+        for (; p < placement.size() && placement[p].first == i; ++p)
+            at[p] = kept;
+        if (i < order.size() && !moved[order[i]])
+            order[kept++] = order[i];
+    }
+    order.resize(kept + placement.size());
+    std::size_t write = order.size();
+    std::size_t read = kept;
+    for (std::size_t q = placement.size(); q-- > 0;) {
+        while (read > at[q])
+            order[--write] = order[--read];
+        order[--write] = placement[q].second;
+    }
+}
+
+std::pair<std::vector<TableOrders::Slot>::const_iterator, std::vector<TableOrders::Slot>::const_iterator>
+TableOrders::equalRun(const RecordStore& store, int position, std::string_view text) const
+{
+    const std::vector<Slot>& order = get(position);
+    const std::string key = Collation::key(text);
+    const auto first = std::lower_bound(order.begin(), order.end(), key, [&](Slot a, const std::string& k) {
+        return OrderSort::compare(store, position, a, k, std::numeric_limits<qint64>::min()) < 0;
+    });
+    const auto last = std::upper_bound(first, order.end(), key, [&](const std::string& k, Slot a) {
+        return OrderSort::compare(store, position, a, k, std::numeric_limits<qint64>::max()) > 0;
+    });
+    return {first, last};
+}
