@@ -417,6 +417,12 @@ void TestMainWindow::helpCommandsHandOverExactTexts()
     QCOMPARE(lines[0], form->windowTitle());
     QCOMPARE(lines[1], QString());
     QVERIFY(!about.text.contains(QLatin1Char('\r')));
+
+    // A desktop with no program for the address says so.
+    t->shell.accepts = false;
+    menuItem(*form, "visitHomepageAction")->trigger();
+    QCOMPARE(t->boxes.errors(), QStringList{"\"https://kestrove.example.com/\" could not be opened: no program on "
+                                            "this desktop took it."});
 }
 
 void TestMainWindow::exitClosesWithoutAQuestion()

@@ -9,13 +9,17 @@
 #include "grid/DirectoryGrid.h"
 #include "mainwindow/MainWindow.h"
 #include "search/SearchFilter.h"
+#include "work/BackgroundWork.h"
 
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
+#include <future>
 #include <random>
 
 namespace {
@@ -64,6 +68,7 @@ private slots:
     void titleClickEndsOnFirstRecordAndKeepsFilter();
     void enterStepsThroughCriteriaWithoutSearching();
     void longWorkRunsBesideTheWindow();
+    void commandsGivenDuringWorkRunInOrderAfterIt();
 
 private:
     std::unique_ptr<TestPlatform> t;
@@ -368,12 +373,7 @@ void TestSearch::longWorkRunsBesideTheWindow()
     emit grid(*form)->titleClicked(gridModel(*form)->columns()[5]); // Web Address: not built yet
     QVERIFY(form->table().busy());
     QVERIFY(QGuiApplication::overrideCursor() && QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor);
-    form->search();
-    QCOMPARE(runs.count(), 1); // the search waits for the order
-    QCOMPARE(form->commands().waiting(), 1);
     QTRY_VERIFY(!form->table().busy());
-    QCOMPARE(runs.count(), 2);
-    QVERIFY(form->table().filtered());
     QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(form->table().order(), Field::Url);
     QCOMPARE(form->table().displayText(0, Field::Url), QStringLiteral("https://nameless.example.com/"));
@@ -386,6 +386,53 @@ void TestSearch::longWorkRunsBesideTheWindow()
     QCOMPARE(form->table().recordCount(), 9);
     QCOMPARE(form->table().displayText(0, Field::Name), QStringLiteral("Aaa Tribune"));
     QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void TestSearch::commandsGivenDuringWorkRunInOrderAfterIt()
+{
+    form->table().setBackgroundWork(true);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // Work the test holds open, as a long sort would be.
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    form->table().work().start({QStringLiteral("Sorting by Web Address")},
+                               [opened](Progress& progress) -> BackgroundWork::Completion {
+                                   progress.beginStep(0, 4);
+                                   progress.setDone(1);
+                                   opened.wait();
+                                   return [] {};
+                               });
+    QSignalSpy runs(&form->commands(), &CommandQueue::started);
+    emit grid(*form)->titleClicked(gridModel(*form)->columns()[1]); // Country, back to the top
+    nameEdit(*form)->setText(QStringLiteral("Times"));
+    QTest::mouseClick(searchButton(*form), Qt::LeftButton);
+    nameEdit(*form)->setText(QStringLiteral("typed after the click"));
+    QTest::mouseClick(readNowButton(*form), Qt::LeftButton);
+    QTest::mouseClick(readNowButton(*form), Qt::LeftButton);
+    QCOMPARE(runs.count(), 0);
+    QCOMPARE(form->commands().waiting(), 4);
+
+    // Long work says what it does and how far it is.
+    const auto* indicator = form->findChild<QWidget*>(QStringLiteral("workIndicator"));
+    QTRY_VERIFY(indicator->isVisible());
+    QCOMPARE(form->findChild<QLabel*>(QStringLiteral("workText"))->text(),
+             QStringLiteral("Sorting by Web Address\u2026"));
+    QCOMPARE(form->findChild<QProgressBar*>(QStringLiteral("workProgress"))->value(), 250);
+
+    gate.set_value();
+    QTRY_COMPARE(form->commands().waiting(), 0);
+    QTRY_VERIFY(!form->table().busy());
+    QStringList order;
+    for (const QList<QVariant>& run : runs)
+        order << run.first().toString();
+    QCOMPARE(order, (QStringList{"sortByColumnTitle", "search", "readNow", "readNow"}));
+    // Country order, then "Times" as it read at the click; both in the United Kingdom, so
+    // by number. Read Now twice opened the first of them twice.
+    QCOMPARE(form->table().order(), Field::Country);
+    QCOMPARE(names(*form), (QStringList{"The Times", "Financial Times"}));
+    QCOMPARE(t->shell.opened, (std::vector<QString>{"https://www.thetimes.co.uk/", "https://www.thetimes.co.uk/"}));
+    QVERIFY(!indicator->isVisible());
 }
 
 QTEST_MAIN(TestSearch)

@@ -16,12 +16,13 @@ namespace {
 using Slot = RecordStore::Slot;
 
 std::atomic<std::size_t> g_placementMaximum{1000};
+std::atomic<std::size_t> g_readAgainMinimum{100000};
 
 // Past this many changed records, reading the whole file again takes less memory than
 // holding the changes.
 std::size_t changeLimit(std::size_t records)
 {
-    return std::max<std::size_t>(100000, records / 4);
+    return std::max<std::size_t>(g_readAgainMinimum, records / 4);
 }
 
 TableOrders::Placement placementIn(const TableData& data, int position, const std::vector<TableFile::Change>& list,
@@ -64,6 +65,11 @@ TableOrders::Placement placementIn(const TableData& data, int position, const st
 void setPlacementMaximum(std::size_t records)
 {
     g_placementMaximum = records;
+}
+
+void setReadAgainMinimum(std::size_t records)
+{
+    g_readAgainMinimum = records;
 }
 
 Found find(const TableStorage& storage, const TableData& data, Progress& progress)

@@ -33,5 +33,8 @@ std::vector<RecordStore::Slot> apply(TableData& data, const Found& found);
 // Up to this many changed records are placed into the orders one by one; more, and the
 // orders are built again (tests lower it to reach both ways on small tables).
 void setPlacementMaximum(std::size_t records);
+// Past this many changed records (or a quarter of the table, if more) the whole table
+// is read again instead (tests lower it too).
+void setReadAgainMinimum(std::size_t records);
 
 } // namespace ChangeReader

@@ -4,14 +4,15 @@
 #include "work/Parallel.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
 // Below this many records, judging on one core is quicker than starting threads.
-constexpr std::size_t ParallelJudgeMinimum = 50000;
+std::atomic<std::size_t> g_parallelJudgeMinimum{50000};
 // Filtering an order through the verdicts is a read at random per record: worth a
 // second core only from this many on.
-constexpr std::size_t ParallelFilterMinimum = 400000;
+std::atomic<std::size_t> g_parallelFilterMinimum{400000};
 // Room left for verdicts of added records.
 constexpr std::size_t RoomForAdditions = 4096;
 
@@ -29,9 +30,10 @@ void TableView::rebuild(const RecordStore& store, const std::vector<Slot>& order
         judgeAll(store);
     }
     const std::size_t n = order.size();
-    const unsigned parts = Parallel::partsFor(n, ParallelFilterMinimum);
+    const std::size_t minimum = g_parallelFilterMinimum;
+    const unsigned parts = Parallel::partsFor(n, minimum);
     std::vector<std::vector<Slot>> passed(parts);
-    Parallel::onCores(n, ParallelFilterMinimum, [&](unsigned part, std::size_t from, std::size_t to) {
+    Parallel::onCores(n, minimum, [&](unsigned part, std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i) {
             if (m_accepted[order[i]])
                 passed[part].push_back(order[i]);
@@ -76,7 +78,7 @@ void TableView::judgeAll(const RecordStore& store)
     const Slot count = store.slotCount();
     m_accepted.assign(count, 0);
     try {
-        Parallel::onCores(count, ParallelJudgeMinimum, [&](unsigned, std::size_t from, std::size_t to) {
+        Parallel::onCores(count, g_parallelJudgeMinimum, [&](unsigned, std::size_t from, std::size_t to) {
             m_judge->judge(store, static_cast<Slot>(from), static_cast<Slot>(to), m_accepted.data());
         });
     } catch (...) {
@@ -133,4 +135,10 @@ void TableView::eraseCurrent()
     m_rows.erase(m_rows.begin() + m_current);
     if (m_current >= rowCount())
         m_current = rowCount() - 1;
+}
+
+void TableView::setParallelMinimums(std::size_t judging, std::size_t filtering)
+{
+    g_parallelJudgeMinimum = judging;
+    g_parallelFilterMinimum = filtering;
 }

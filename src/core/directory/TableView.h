@@ -44,6 +44,10 @@ public:
     // Drops the current row (its record was deleted); the next row becomes current.
     void eraseCurrent();
 
+    // From how many records judging and filtering use every core (tests lower them to
+    // reach those paths on small tables).
+    static void setParallelMinimums(std::size_t judging, std::size_t filtering);
+
 private:
     void judgeAll(const RecordStore& store);
 
