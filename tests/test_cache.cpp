@@ -13,6 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+#include <cstring>
+#include <random>
+#include <xxhash.h>
 
 namespace {
 
@@ -62,6 +65,9 @@ private slots:
     void cacheGivesTheSameOrdersAndWrongOnesAreIgnored();
     void unwritableFolderGoesWithoutACache();
     void anotherCopysChangesReachEveryOrder();
+    void aCacheBelongsOnlyToTheTableItWasWrittenFor();
+    void everyDamagedCacheIsRefused();
+    void aCacheInPlaceOfALinkReplacesTheLink();
 
 private:
     void makeTable(const TempProgramFolder& folder, int generated);
@@ -190,6 +196,104 @@ void TestCache::anotherCopysChangesReachEveryOrder()
     execute(path, "UPDATE newspapers SET Name = 'Renamed ' || (No * 7 % 1000) WHERE No % 2 = 0");
     mine.refresh();
     QCOMPARE(ordersOf(mine), freshOrders(path));
+}
+
+void TestCache::aCacheBelongsOnlyToTheTableItWasWrittenFor()
+{
+    // Two tables of the same size and change counter, one name apart.
+    TempProgramFolder mine;
+    TempProgramFolder theirs;
+    mine.makeTable({{1, "AAAA Mine!", "", "", "", "", ""}, {2, "Beta", "", "", "", "", ""}});
+    theirs.makeTable({{1, "AAAA Them!", "", "", "", "", ""}, {2, "Beta", "", "", "", "", ""}});
+    QCOMPARE(fileChangeCounter(mine.tablePath()), fileChangeCounter(theirs.tablePath()));
+    {
+        Table table;
+        table.setFileName(mine.tablePath());
+        table.open();
+        QVERIFY(table.saveCache());
+    }
+    // Their table copied over mine in place, as cat or cp do: the same file, size and counter.
+    mine.writeFile(QStringLiteral("Data/list.db"), theirs.readFile(QStringLiteral("Data/list.db")));
+    QVERIFY(
+        TableCache::describe(mine.tablePath()).startsWith(QStringLiteral("the table file was rewritten or replaced")));
+    Table table;
+    table.setFileName(mine.tablePath());
+    table.setOrder(Field::Name);
+    table.open();
+    QVERIFY(!table.cacheIsCurrent());
+    QCOMPARE(table.field(Field::Name).asString(), QStringLiteral("AAAA Them!"));
+}
+
+void TestCache::everyDamagedCacheIsRefused()
+{
+    TempProgramFolder folder;
+    makeTable(folder, 300);
+    const QString path = folder.tablePath();
+    const QString cachePath = TableCache::pathFor(path);
+    {
+        Table table;
+        table.setFileName(path);
+        table.setOrder(Field::Name);
+        table.open();
+        QVERIFY(table.saveCache());
+    }
+    const QByteArray good = folder.readFile(QStringLiteral("Data/list.db.cache"));
+    sqlite::Database db(path, sqlite::Database::Mode::ReadOnly);
+    auto accepted = [&](const QByteArray& cache) {
+        folder.writeFile(QStringLiteral("Data/list.db.cache"), cache);
+        const TableFile::ReadLock lock(db);
+        RecordStore store;
+        TableCache::Orders orders;
+        return TableCache::read(path, TableFile::readStamp(db, path), store, orders);
+    };
+    QVERIFY(accepted(good));
+
+    // One to three bytes changed anywhere.
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 300; ++round) {
+        QByteArray damaged = good;
+        const int changes = 1 + round % 3;
+        for (int i = 0; i < changes; ++i)
+            damaged[static_cast<int>(random() % damaged.size())] ^= static_cast<char>(1 + random() % 255);
+        QVERIFY2(!accepted(damaged), qPrintable(QString::number(round)));
+        QVERIFY(!TableCache::describe(path).startsWith(QStringLiteral("the cache matches")));
+    }
+
+    // Made to pass the checksum, yet pointing outside itself: refused all the same.
+    constexpr int ChecksumAt = 208;
+    const int entries = 216;
+    auto resealed = [&](QByteArray cache) {
+        std::memset(cache.data() + ChecksumAt, 0, 8);
+        const quint64 sum = XXH3_64bits(cache.constData(), static_cast<size_t>(cache.size()));
+        std::memcpy(cache.data() + ChecksumAt, &sum, 8);
+        return cache;
+    };
+    QVERIFY(accepted(resealed(good)));
+    auto at = [&](int offset, const QByteArray& bytes) {
+        QByteArray cache = good;
+        cache.replace(offset, bytes.size(), bytes);
+        return resealed(cache);
+    };
+    QVERIFY(!accepted(at(entries, QByteArray(8, '\x7f'))));               // a text past the end of the text
+    QVERIFY(!accepted(at(entries + 28, QByteArray(1, char(62)))));        // "live" neither 0 nor 1
+    QVERIFY(!accepted(at(entries + 29, QByteArray(1, char(1)))));         // long texts in a cache
+    QVERIFY(!accepted(at(104, QByteArray::fromHex("ffffffff00000000")))); // more records than the file holds
+    QFile::remove(cachePath);
+}
+
+void TestCache::aCacheInPlaceOfALinkReplacesTheLink()
+{
+    TempProgramFolder folder;
+    makeTable(folder, 20);
+    folder.writeFile(QStringLiteral("victim"), "keep me");
+    QVERIFY(QFile::link(folder.path(QStringLiteral("victim")), TableCache::pathFor(folder.tablePath())));
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    QVERIFY(!table.cacheIsCurrent()); // a link is not read as a cache
+    QVERIFY(table.saveCache());
+    QCOMPARE(folder.readFile(QStringLiteral("victim")), QByteArray("keep me"));
+    QVERIFY(!QFileInfo(TableCache::pathFor(folder.tablePath())).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestCache)

@@ -51,6 +51,7 @@ void CommandQueue::run(Given given)
     } leave{*this};
     emit started(given.name);
     m_runner(given.command);
+    emit finished(given.name);
 }
 
 void CommandQueue::drain()

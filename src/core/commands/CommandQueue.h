@@ -39,6 +39,8 @@ signals:
     void started(const QString& name);
     // As a command is kept to run later.
     void kept(const QString& name);
+    // Once a command has run (or failed).
+    void finished(const QString& name);
 
 private:
     struct Given

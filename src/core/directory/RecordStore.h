@@ -79,7 +79,7 @@ public:
 
     Slot slotCount() const { return static_cast<Slot>(m_entries.size()); }
     std::size_t liveCount() const { return m_live; }
-    bool isLive(Slot slot) const { return m_entries[slot].live; }
+    bool isLive(Slot slot) const { return m_entries[slot].live != 0; }
 
     qint64 no(Slot slot) const { return m_entries[slot].no; }
     // The text of position 1..6, or nothing for a blank field. Inline: searching calls it
@@ -123,8 +123,10 @@ private:
         std::uint64_t start = 0; // chunk << 32 | offset
         qint64 no = 0;
         std::array<std::uint16_t, Field::TextCount> length{};
-        bool live = true;
-        bool longTexts = false; // the lengths are in m_longLengths
+        // Bytes, not bools: the cache is read into entries, and a byte read from a file
+        // may hold any value (see TableCache, which accepts only 0 and 1).
+        std::uint8_t live = 1;
+        std::uint8_t longTexts = 0; // 1: the lengths are in m_longLengths
     };
 
     const char* bytesAt(std::uint64_t start) const { return m_chunks[start >> 32].data + (start & 0xffffffffu); }

@@ -51,6 +51,12 @@ int Database::onBusy(void* state, int attempts)
     return 1;
 }
 
+void Database::setBusyTimeout(int milliseconds)
+{
+    if (m_busy)
+        m_busy->timeoutMs = std::max(0, milliseconds);
+}
+
 void Database::setBusyObserver(BusyObserver observer)
 {
     if (!m_busy)

@@ -43,6 +43,8 @@ public:
     // the wait is over, so a window can show that it is busy meanwhile.
     using BusyObserver = std::function<void(bool waiting)>;
     void setBusyObserver(BusyObserver observer);
+    // This connection's wait for another program's lock; 0 fails at once.
+    void setBusyTimeout(int milliseconds);
     // Ends a wait the observer was told of; called once a statement has finished.
     void endWait() noexcept;
 

@@ -52,6 +52,8 @@ public:
     void open();
     void close();
     bool active() const { return m_active; }
+    // Closed by a failed open, and to be opened again by the next operation.
+    bool wantsOpen() const { return !m_active && m_wantOpen; }
 
     // Told when a call starts and stops waiting for another program's lock.
     void setBusyObserver(TableConnection::BusyObserver observer);

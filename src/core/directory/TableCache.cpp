@@ -6,7 +6,9 @@
 #include "work/Progress.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
@@ -14,24 +16,28 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 namespace {
 
 constexpr char Magic[16] = "KESTROVE-CACHE\n";
-constexpr quint32 Format = 2;
+constexpr quint32 Format = 3;
 // The text is mapped from the file, so it starts on a page boundary.
 constexpr quint64 Alignment = 4096;
 // Written through a buffer of this size, checking for a cancel between two.
-constexpr qsizetype WriteChunk = 1 << 20;
+constexpr std::size_t WriteChunk = 1 << 20;
 
 struct Header
 {
     char magic[16];
     quint32 format;
     quint32 entrySize;
+    // The table's stamp (see TableFile::Stamp).
     quint64 device;
     quint64 inode;
     quint64 size;
+    qint64 modifiedNs;
+    qint64 statusChangedNs;
     quint32 changeCounter;
     quint32 validFor;
     char collation[32];
@@ -42,19 +48,10 @@ struct Header
     quint64 textSize;
     quint64 orderOffset[Field::NamedCount]; // 0: not in the cache
     quint64 fileSize;
-    quint32 checksum; // of everything before it
-    quint32 reserved;
+    // XXH3 of the whole file with this field taken as zero: checked before anything in
+    // the file is followed.
+    quint64 checksum;
 };
-
-// FNV-1a of the header's bytes before the checksum: enough to tell a damaged header.
-quint32 checksumOf(const Header& header)
-{
-    quint32 hash = 2166136261u;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&header);
-    for (size_t i = 0; i < offsetof(Header, checksum); ++i)
-        hash = (hash ^ bytes[i]) * 16777619u;
-    return hash;
-}
 
 quint64 aligned(quint64 offset)
 {
@@ -68,39 +65,61 @@ QByteArray collationName()
     return name;
 }
 
-bool readAt(int fd, void* into, quint64 size, quint64 offset)
+// The checksum of a whole cache file as it lies in memory.
+quint64 checksumOf(const unsigned char* file, quint64 size)
 {
-    auto* out = static_cast<char*>(into);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
-        if (n <= 0)
-            return false;
-        out += n;
-        size -= static_cast<quint64>(n);
-        offset += static_cast<quint64>(n);
-    }
-    return true;
+    XXH3_state_t* state = XXH3_createState();
+    if (!state)
+        throw std::bad_alloc();
+    XXH3_64bits_reset(state);
+    Header header;
+    std::memcpy(&header, file, sizeof header);
+    header.checksum = 0;
+    XXH3_64bits_update(state, &header, sizeof header);
+    XXH3_64bits_update(state, file + sizeof header, size - sizeof header);
+    const quint64 sum = XXH3_64bits_digest(state);
+    XXH3_freeState(state);
+    return sum;
 }
 
-class File
+class Descriptor
 {
 public:
-    explicit File(const QString& path)
-        : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC))
+    explicit Descriptor(int fd)
+        : m_fd(fd)
     {
     }
-    ~File()
+    ~Descriptor()
     {
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
     int fd() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd;
 };
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Why a cache made for `written` does not belong to the table as `now` finds it.
+QString mismatch(const Header& written, const TableFile::Stamp& now)
+{
+    if (written.device != now.device || written.inode != now.inode)
+        return QStringLiteral("the cache was written for another file than the table now is");
+    if (written.size != now.size || written.changeCounter != now.changeCounter || written.validFor != now.validFor)
+        return QStringLiteral("the cache is out of date: the table has changed since it was written");
+    if (written.modifiedNs != now.modifiedNs || written.statusChangedNs != now.statusChangedNs)
+        return QStringLiteral("the table file was rewritten or replaced since the cache was written (its modification "
+                              "or status-change time differs)");
+    return {};
+}
 
 } // namespace
 
@@ -119,39 +138,55 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
     };
     if (!stamp.dependable())
         return refuse(QStringLiteral("the table does not keep a change counter a cache could rely on"));
-    const File file(pathFor(tablePath));
+    // Never through a link: the cache is a file of our own or nothing.
+    const Descriptor file(::open(QFile::encodeName(pathFor(tablePath)).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (file.fd() < 0)
-        return refuse(QStringLiteral("there is no cache"));
+        return refuse(errno == ENOENT ? QStringLiteral("there is no cache")
+                                      : QStringLiteral("the cache cannot be opened: %1").arg(systemError()));
     struct stat info
     {
     };
-    Header header{};
-    if (::fstat(file.fd(), &info) != 0 || !readAt(file.fd(), &header, sizeof header, 0))
+    if (::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode))
+        return refuse(QStringLiteral("the cache is not a regular file"));
+    const auto fileSize = static_cast<quint64>(info.st_size);
+    if (fileSize < sizeof(Header))
         return refuse(QStringLiteral("the cache is too short to be one"));
+
+    // The whole file at once, its pages read in one go: every byte is checked before
+    // anything in it is followed, and the text is then used where it lies.
+    void* mapped = ::mmap(nullptr, fileSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.fd(), 0);
+    if (mapped == MAP_FAILED)
+        return refuse(QStringLiteral("the cache cannot be mapped: %1").arg(systemError()));
+    std::shared_ptr<const void> mapping(mapped,
+                                        [fileSize](const void* at) { ::munmap(const_cast<void*>(at), fileSize); });
+    const auto* bytes = static_cast<const unsigned char*>(mapped);
+    Header header;
+    std::memcpy(&header, bytes, sizeof header);
     if (std::memcmp(header.magic, Magic, sizeof Magic) != 0 || header.format != Format ||
-        header.entrySize != sizeof(RecordStore::Entry) || header.checksum != checksumOf(header))
+        header.entrySize != sizeof(RecordStore::Entry))
         return refuse(QStringLiteral("the cache is not one this program wrote"));
-    if (header.fileSize != static_cast<quint64>(info.st_size))
-        return refuse(QStringLiteral("the cache is truncated or damaged"));
-    if (header.device != stamp.device || header.inode != stamp.inode || header.size != stamp.size ||
-        header.changeCounter != stamp.changeCounter || header.validFor != stamp.validFor)
-        return refuse(QStringLiteral("the cache is out of date: the table has changed since it was written"));
-    if (QByteArray(header.collation) != collationName())
+    if (header.fileSize != fileSize)
+        return refuse(QStringLiteral("the cache is truncated or damaged: its size is not the one it was written with"));
+    if (checksumOf(bytes, fileSize) != header.checksum)
+        return refuse(QStringLiteral("the cache is damaged: its checksum does not match its contents"));
+    if (const QString why = mismatch(header, stamp); !why.isEmpty())
+        return refuse(why);
+    if (QByteArray(header.collation, static_cast<qsizetype>(qstrnlen(header.collation, sizeof header.collation))) !=
+        collationName())
         return refuse(QStringLiteral("the cache was sorted with another collation"));
 
-    // Every part must lie inside the file, so nothing read from it reaches past it.
+    // Every part must lie inside the file, so nothing read from it reaches past it, even
+    // in a cache made to pass the checksum.
     const quint64 slotTotal = header.slotCount;
-    const quint64 entriesSize = slotTotal * sizeof(RecordStore::Entry);
-    auto inside = [&](quint64 offset, quint64 size) {
-        return offset >= sizeof header && offset <= header.fileSize && size <= header.fileSize - offset;
+    auto inside = [&](quint64 offset, quint64 count, quint64 size) {
+        return offset >= sizeof header && offset <= fileSize && count <= (fileSize - offset) / size;
     };
     if (slotTotal > std::numeric_limits<RecordStore::Slot>::max() || header.liveCount > slotTotal ||
-        !inside(header.entriesOffset, entriesSize) ||
-        !inside(header.textOffset, header.textSize + RecordStore::ReadSlack) || header.textOffset % Alignment != 0 ||
-        header.textSize > 0xffffffffu)
+        !inside(header.entriesOffset, slotTotal, sizeof(RecordStore::Entry)) || header.textSize > 0xffffffffu ||
+        !inside(header.textOffset, header.textSize + RecordStore::ReadSlack, 1))
         return refuse(QStringLiteral("the cache is damaged"));
     for (const quint64 offset : header.orderOffset) {
-        if (offset != 0 && !inside(offset, header.liveCount * sizeof(RecordStore::Slot)))
+        if (offset != 0 && !inside(offset, header.liveCount, sizeof(RecordStore::Slot)))
             return refuse(QStringLiteral("the cache is damaged"));
     }
 
@@ -160,20 +195,21 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
     for (std::size_t b = 0; b < entries.blockCount(); ++b) {
         const quint64 first = b * entries.BlockSize;
         const quint64 count = std::min<quint64>(entries.BlockSize, slotTotal - first);
-        if (!readAt(file.fd(), entries.block(b), count * sizeof(RecordStore::Entry),
-                    header.entriesOffset + first * sizeof(RecordStore::Entry)))
-            return refuse(QStringLiteral("the cache cannot be read"));
+        std::memcpy(static_cast<void*>(entries.block(b)), bytes + header.entriesOffset + first * header.entrySize,
+                    count * sizeof(RecordStore::Entry));
     }
     quint64 live = 0;
     for (std::size_t i = 0; i < slotTotal; ++i) {
         const RecordStore::Entry& entry = entries[i];
+        if (entry.live > 1 || entry.longTexts != 0)
+            return refuse(QStringLiteral("the cache is damaged"));
         if (!entry.live)
             continue;
         ++live;
         quint64 end = entry.start;
         for (const std::uint16_t length : entry.length)
             end += length == RecordStore::ShortBlank ? 0 : length;
-        if (entry.longTexts || (entry.start >> 32) != 0 || end > header.textSize)
+        if ((entry.start >> 32) != 0 || end > header.textSize)
             return refuse(QStringLiteral("the cache is damaged"));
     }
     if (live != header.liveCount)
@@ -182,11 +218,11 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
     Orders read;
     std::vector<bool> seen;
     for (int position = 0; position < Field::NamedCount; ++position) {
-        if (header.orderOffset[position] == 0)
+        const quint64 offset = header.orderOffset[position];
+        if (offset == 0)
             continue;
         std::vector<RecordStore::Slot> order(header.liveCount);
-        if (!readAt(file.fd(), order.data(), order.size() * sizeof(RecordStore::Slot), header.orderOffset[position]))
-            return refuse(QStringLiteral("the cache cannot be read"));
+        std::memcpy(order.data(), bytes + offset, order.size() * sizeof(RecordStore::Slot));
         // Each live record exactly once.
         seen.assign(slotTotal, false);
         for (const RecordStore::Slot slot : order) {
@@ -194,30 +230,22 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
                 return refuse(QStringLiteral("the cache is damaged"));
             seen[slot] = true;
         }
-        read[position] = std::move(order);
+        read[static_cast<std::size_t>(position)] = std::move(order);
     }
 
-    const char* text = nullptr;
-    std::shared_ptr<const void> mapping;
-    if (header.textSize > 0) {
-        // With the zero bytes written after the text, which the search may read; populated
-        // at once, since mapping the pages in one go costs a fraction of taking a fault on
-        // each, which the first search would otherwise do while the window waits.
-        const quint64 length = header.textSize + RecordStore::ReadSlack;
-        void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.fd(),
-                              static_cast<off_t>(header.textOffset));
-        if (mapped == MAP_FAILED)
-            return refuse(QStringLiteral("the cache cannot be mapped"));
-        mapping =
-            std::shared_ptr<const void>(mapped, [length](const void* at) { ::munmap(const_cast<void*>(at), length); });
-        text = static_cast<const char*>(mapped);
-    }
+    // The records and orders are copied out: their pages go back, and only the text
+    // stays mapped (shared with the system's page cache).
+    const quint64 textStart = header.textOffset;
+    const quint64 textEnd = aligned(textStart + header.textSize + RecordStore::ReadSlack);
+    ::madvise(mapped, textStart, MADV_DONTNEED);
+    if (textEnd < fileSize)
+        ::madvise(static_cast<char*>(mapped) + textEnd, fileSize - textEnd, MADV_DONTNEED);
 
     store.clear();
     store.m_entries = std::move(entries);
     store.m_live = header.liveCount;
     RecordStore::Chunk borrowed;
-    borrowed.data = text;
+    borrowed.data = reinterpret_cast<const char*>(bytes + textStart);
     store.m_chunks.push_back(std::move(borrowed));
     store.m_borrowed = std::move(mapping);
     orders = std::move(read);
@@ -252,10 +280,12 @@ QString TableCache::write(const QString& tablePath, const TableFile::Stamp& stam
     header.device = stamp.device;
     header.inode = stamp.inode;
     header.size = stamp.size;
+    header.modifiedNs = stamp.modifiedNs;
+    header.statusChangedNs = stamp.statusChangedNs;
     header.changeCounter = stamp.changeCounter;
     header.validFor = stamp.validFor;
     const QByteArray collation = collationName();
-    std::memcpy(header.collation, collation.constData(), static_cast<size_t>(collation.size()));
+    std::memcpy(header.collation, collation.constData(), static_cast<std::size_t>(collation.size()));
     header.slotCount = slotTotal;
     header.liveCount = store.liveCount();
     header.entriesOffset = sizeof header;
@@ -263,39 +293,66 @@ QString TableCache::write(const QString& tablePath, const TableFile::Stamp& stam
     header.textSize = textSize;
     quint64 end = header.textOffset + textSize + RecordStore::ReadSlack;
     for (int position = Field::Name; position < Field::NamedCount; ++position) {
-        if (orders[position] && orders[position]->size() == store.liveCount()) {
+        const auto& order = orders[static_cast<std::size_t>(position)];
+        if (order && order->size() == store.liveCount()) {
             header.orderOffset[position] = end;
             end += store.liveCount() * sizeof(RecordStore::Slot);
         }
     }
     header.fileSize = end;
-    header.checksum = checksumOf(header);
 
-    QSaveFile file(pathFor(tablePath));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return file.errorString();
-    QByteArray pending;
+    // A temporary file of our own beside the cache, renamed over it once whole: a crash
+    // leaves the old cache or none, and a link in the cache's place is replaced, never
+    // written through.
+    const QString target = pathFor(tablePath);
+    QByteArray temporary = QFile::encodeName(QFileInfo(target).absolutePath() + QStringLiteral("/.") +
+                                             QFileInfo(target).fileName() + QStringLiteral(".XXXXXX"));
+    Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (file.fd() < 0)
+        return QStringLiteral("the cache cannot be created beside the table: %1").arg(systemError());
+    bool renamed = false;
+    const auto removeTemporary = qScopeGuard([&] {
+        if (!renamed)
+            ::unlink(temporary.constData());
+    });
+
+    XXH3_state_t* state = XXH3_createState();
+    if (!state)
+        throw std::bad_alloc();
+    const auto freeState = qScopeGuard([state] { XXH3_freeState(state); });
+    XXH3_64bits_reset(state);
+    std::vector<char> pending;
     pending.reserve(WriteChunk + 4096);
     quint64 written = 0;
+    QString problem;
     auto flush = [&] {
         progress.checkCancelled();
-        if (file.write(pending) != pending.size())
-            return false;
-        written += static_cast<quint64>(pending.size());
+        XXH3_64bits_update(state, pending.data(), pending.size());
+        std::size_t done = 0;
+        while (done < pending.size()) {
+            const ssize_t n = ::write(file.fd(), pending.data() + done, pending.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                problem = QStringLiteral("the cache could not be written: %1").arg(systemError());
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        written += pending.size();
         pending.clear();
         return true;
     };
-    auto put = [&](const void* data, qsizetype size) {
-        pending.append(static_cast<const char*>(data), size);
+    auto put = [&](const void* data, std::size_t size) {
+        pending.insert(pending.end(), static_cast<const char*>(data), static_cast<const char*>(data) + size);
         return pending.size() < WriteChunk || flush();
     };
     auto padTo = [&](quint64 offset) {
-        const quint64 at = written + static_cast<quint64>(pending.size());
-        return put(QByteArray(static_cast<qsizetype>(offset - at), '\0').constData(),
-                   static_cast<qsizetype>(offset - at));
+        const std::vector<char> zeros(offset - written - pending.size(), '\0');
+        return put(zeros.data(), zeros.size());
     };
 
-    bool ok = put(&header, sizeof header);
+    bool ok = put(&header, sizeof header); // its checksum is zero as it is hashed
     quint64 offset = 0;
     for (RecordStore::Slot slot = 0; ok && slot < slotTotal; ++slot) {
         RecordStore::Entry entry = store.m_entries[slot];
@@ -305,7 +362,7 @@ QString TableCache::write(const QString& tablePath, const TableFile::Stamp& stam
                 offset += length == RecordStore::ShortBlank ? 0 : length;
         } else {
             entry = RecordStore::Entry();
-            entry.live = false;
+            entry.live = 0;
         }
         ok = put(&entry, sizeof entry);
     }
@@ -315,29 +372,40 @@ QString TableCache::write(const QString& tablePath, const TableFile::Stamp& stam
             continue;
         for (int position = Field::Name; ok && position <= Field::Category; ++position) {
             if (const auto text = store.text(slot, position))
-                ok = put(text->data(), static_cast<qsizetype>(text->size()));
+                ok = put(text->data(), text->size());
         }
     }
     ok = ok && padTo(header.textOffset + textSize + RecordStore::ReadSlack);
     for (int position = Field::Name; ok && position < Field::NamedCount; ++position) {
-        if (header.orderOffset[position] != 0)
-            ok = put(orders[position]->data(),
-                     static_cast<qsizetype>(orders[position]->size() * sizeof(RecordStore::Slot)));
+        if (header.orderOffset[position] != 0) {
+            const auto& order = *orders[static_cast<std::size_t>(position)];
+            ok = put(order.data(), order.size() * sizeof(RecordStore::Slot));
+        }
     }
-    ok = ok && flush() && written == header.fileSize;
-    if (!ok) {
-        const QString problem = file.errorString();
-        file.cancelWriting();
-        return problem.isEmpty() ? QStringLiteral("the cache could not be written") : problem;
-    }
-    if (!file.commit())
-        return file.errorString();
+    ok = ok && flush();
+    if (!ok)
+        return problem;
+    if (written != header.fileSize)
+        return QStringLiteral("the cache could not be written whole");
+    header.checksum = XXH3_64bits_digest(state);
+    if (::pwrite(file.fd(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+        ::fdatasync(file.fd()) != 0)
+        return QStringLiteral("the cache could not be written: %1").arg(systemError());
+    if (::close(file.release()) != 0)
+        return QStringLiteral("the cache could not be written: %1").arg(systemError());
+    progress.checkCancelled();
+    if (::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0)
+        return QStringLiteral("the cache could not be put in place: %1").arg(systemError());
+    renamed = true;
     return {};
 }
 
 QString TableCache::describe(const QString& tablePath)
 {
-    if (!QFile::exists(pathFor(tablePath)))
+    struct stat info
+    {
+    };
+    if (::lstat(QFile::encodeName(pathFor(tablePath)).constData(), &info) != 0)
         return QStringLiteral("no cache (the program writes one after it has read the table)");
     sqlite::Database db(tablePath, sqlite::Database::Mode::ReadOnly);
     const TableFile::ReadLock lock(db);

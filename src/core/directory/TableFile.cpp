@@ -61,8 +61,9 @@ void setParallelMinimum(qint64 records)
 
 bool Stamp::operator==(const Stamp& other) const
 {
-    return device == other.device && inode == other.inode && size == other.size &&
-           changeCounter == other.changeCounter && validFor == other.validFor && wal == other.wal;
+    return device == other.device && inode == other.inode && size == other.size && modifiedNs == other.modifiedNs &&
+           statusChangedNs == other.statusChangedNs && changeCounter == other.changeCounter &&
+           validFor == other.validFor && wal == other.wal;
 }
 
 ReadLock::ReadLock(sqlite::Database& db)
@@ -83,6 +84,18 @@ ReadLock::~ReadLock()
     sqlite3_exec(m_db.handle(), "COMMIT", nullptr, nullptr, nullptr);
 }
 
+bool readableNow(const QString& path)
+{
+    try {
+        sqlite::Database db(path, sqlite::Database::Mode::ReadOnly);
+        db.setBusyTimeout(0);
+        const ReadLock lock(db);
+        return true;
+    } catch (const AppError&) {
+        return false; // locked, or not there: not readable now, which is the answer
+    }
+}
+
 Stamp readStamp(sqlite::Database& db, const QString& path)
 {
     Stamp stamp;
@@ -93,6 +106,8 @@ Stamp readStamp(sqlite::Database& db, const QString& path)
         stamp.device = static_cast<quint64>(info.st_dev);
         stamp.inode = static_cast<quint64>(info.st_ino);
         stamp.size = static_cast<quint64>(info.st_size);
+        stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        stamp.statusChangedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
     }
     // Read through SQLite's own file handle: opening the file again and closing it would
     // drop the locks SQLite holds on it.

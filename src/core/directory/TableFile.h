@@ -16,15 +16,20 @@ class Database;
 // changed since they were read.
 namespace TableFile {
 
-// Identifies a state of the table file: which file it is, its size and SQLite's own
-// counter of committed changes (header offset 24, with the number at offset 92 that
-// says the counter is current). Anything made from the file stays good exactly as long
-// as its stamp is unchanged. In WAL mode the counter is not kept, so no stamp holds.
+// Identifies a state of the table file: which file it is, its size, its modification and
+// status-change times to the nanosecond, and SQLite's own counter of committed changes
+// (header offset 24, with the number at offset 92 that says the counter is current).
+// Anything made from the file stays good exactly as long as its stamp is unchanged. A
+// copy put over the file, even one with the same size and counter, or a new file that
+// got the same inode, changes the status-change time, which no ordinary tool can set
+// back. In WAL mode the counter is not kept, so no stamp holds.
 struct Stamp
 {
     quint64 device = 0;
     quint64 inode = 0;
     quint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 statusChangedNs = 0;
     quint32 changeCounter = 0;
     quint32 validFor = 0;
     bool wal = false;
@@ -47,6 +52,10 @@ public:
 private:
     sqlite::Database& m_db;
 };
+
+// Whether the table could be read at once: no other program holds a lock that keeps
+// readers out (and the file opens). Never waits.
+bool readableNow(const QString& path);
 
 // The file's stamp; db must hold a ReadLock.
 Stamp readStamp(sqlite::Database& db, const QString& path);

@@ -5,6 +5,7 @@
 #include "desktop/ErrorReport.h"
 #include "directory/ItemLists.h"
 #include "directory/Table.h"
+#include "directory/TableFile.h"
 #include "grid/DirectoryGrid.h"
 #include "grid/NameListModel.h"
 #include "startup/ProgramTitle.h"
@@ -32,6 +33,8 @@ constexpr int ClientWidth = 688;
 constexpr int ClientHeight = 475;
 // How long the records stay unchanged before the cache is written again.
 constexpr int CacheDelayMs = 1500;
+// How often a table kept closed by another program's lock is tried again.
+constexpr int ReopenCheckMs = 250;
 
 // Colours stored as 0x00BBGGRR.
 QColor fromBgr(quint32 bgr)
@@ -174,6 +177,24 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     connect(m_table, &Table::cacheOutOfDate, m_cacheTimer, qOverload<>(&QTimer::start));
     if (!m_table->cacheIsCurrent())
         m_cacheTimer->start();
+
+    // A table that another program's lock kept closed shows again as soon as the lock is
+    // gone, without waiting for the user's next command.
+    m_reopenTimer = new QTimer(this);
+    m_reopenTimer->setInterval(ReopenCheckMs);
+    connect(m_reopenTimer, &QTimer::timeout, this, [this] {
+        if (!m_table->wantsOpen()) {
+            m_reopenTimer->stop();
+            return;
+        }
+        if (!m_table->busy() && m_commands->waiting() == 0 && TableFile::readableNow(m_table->fileName()))
+            give(QStringLiteral("reopen"), [this] { m_table->open(); });
+    });
+    connect(m_commands, &CommandQueue::finished, this, [this] {
+        if (m_table->wantsOpen() && !m_reopenTimer->isActive())
+            m_reopenTimer->start();
+    });
+    connect(m_table, &Table::backgroundFailed, m_reopenTimer, qOverload<>(&QTimer::start));
 }
 
 MainWindow::~MainWindow() = default;

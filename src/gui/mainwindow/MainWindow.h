@@ -116,6 +116,7 @@ private:
     DirectoryModel* m_model = nullptr;
     CommandQueue* m_commands = nullptr;
     QTimer* m_cacheTimer = nullptr;
+    QTimer* m_reopenTimer = nullptr;
     std::array<QIcon, 14> m_pictures;
 
     QGroupBox* m_searchGroup = nullptr;
