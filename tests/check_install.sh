@@ -25,8 +25,10 @@ sizes="16 22 24 32 48 64 128 256"
     echo usr/share/icons/hicolor/scalable/apps/kestrove-news.svg
     echo usr/share/kestrove-news/list.db
     echo usr/share/kestrove-news/starter-version
-    echo usr/share/man/man1/kestrove-db.1
-    echo usr/share/man/man1/kestrove-news.1
+    echo usr/share/doc/kestrove-news/copyright
+    echo usr/share/doc/kestrove-news/guide.md
+    echo usr/share/man/man1/kestrove-db.1.gz
+    echo usr/share/man/man1/kestrove-news.1.gz
     echo usr/share/metainfo/com.example.kestrove.news.metainfo.xml
 } | LC_ALL=C sort >"$tmp/expected"
 (cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) >"$tmp/installed"
@@ -70,7 +72,18 @@ version=$($nodisplay "$bin/kestrove-news" --version) || fail "kestrove-news --ve
 number=${version#kestrove-news }
 grep -q "<release version=\"$number\" date=\"" "$root/usr/share/metainfo/com.example.kestrove.news.metainfo.xml" ||
     fail "the AppStream data has no release $number"
-grep -q "\"kestrove-news $number\"" "$root/usr/share/man/man1/kestrove-news.1" || fail "the manual page is not of $number"
+for page in kestrove-news kestrove-db; do
+    gzip -dc "$root/usr/share/man/man1/$page.1.gz" | grep -q "\"$page $number\"" ||
+        fail "the manual page of $page is not of $number"
+done
+# Every command and option of kestrove-db --help has its place in the manual page.
+gzip -dc "$root/usr/share/man/man1/kestrove-db.1.gz" | sed 's/\\-/-/g' >"$tmp/kestrove-db.1"
+for word in $("$bin/kestrove-db" --help | grep -oE '^  [a-z-]+|--[a-z-]+' | sort -u); do
+    case $word in
+    --*) grep -qF -- "$word" "$tmp/kestrove-db.1" ;;
+    *) grep -qE "^\.BI $word( |\$)" "$tmp/kestrove-db.1" ;;
+    esac || fail "the manual page of kestrove-db does not describe $word"
+done
 $nodisplay "$bin/kestrove-news" --help | grep -q '^Usage: kestrove-news' || fail "kestrove-news --help"
 status=0
 $nodisplay "$bin/kestrove-news" --no-such-option >"$tmp/out" 2>"$tmp/err" || status=$?

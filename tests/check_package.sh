@@ -1,6 +1,7 @@
 #!/bin/sh
 # The Debian package cpack makes: its name, its control data with the dependencies,
-# its files, and no maintainer scripts. Skipped (77) where dpkg's tools are missing.
+# its files, its changelog, no maintainer scripts, and lintian's verdict (where lintian
+# is installed). Skipped (77) where dpkg's tools are missing.
 # Usage: check_package.sh BUILD_DIR
 set -eu
 build=$1
@@ -40,8 +41,28 @@ for file in ./usr/bin/kestrove-news ./usr/bin/kestrove-db ./usr/share/kestrove-n
     ./usr/share/kestrove-news/starter-version \
     ./usr/share/applications/kestrove-news.desktop ./usr/share/metainfo/com.example.kestrove.news.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/kestrove-news.svg ./usr/share/icons/hicolor/48x48/apps/kestrove-news.png \
-    ./usr/share/man/man1/kestrove-news.1; do
+    ./usr/share/man/man1/kestrove-news.1.gz ./usr/share/man/man1/kestrove-db.1.gz \
+    ./usr/share/doc/kestrove-news/copyright ./usr/share/doc/kestrove-news/changelog.Debian.gz \
+    ./usr/share/doc/kestrove-news/guide.md; do
     grep -qx "$file" "$tmp/files" || fail "the package lacks $file"
 done
 grep -v '^\./usr/' "$tmp/files" && fail "files outside /usr"
+
+# The changelog's newest entry is this very package.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/kestrove-news/changelog.Debian.gz | gzip -dc | head -n1 |
+    grep -q "^kestrove-news ($version-1) " || fail "changelog.Debian.gz does not start with $version-1"
+
+# Lintian finds no error and no warning, and the programs carry Debian's hardening
+# (whose missing bind-now and fortified functions lintian reports only as notes).
+if command -v lintian >/dev/null; then
+    root=
+    [ "$(id -u)" = 0 ] && root=--allow-root
+    status=0
+    lintian $root --fail-on error,warning --display-info "$deb" >"$tmp/lintian.log" 2>&1 || status=$?
+    cat "$tmp/lintian.log"
+    [ "$status" = 0 ] || fail "lintian failed with status $status"
+    ! grep -E '^[EW]: |^I: [^ ]+ hardening-' "$tmp/lintian.log" || fail "lintian's findings above"
+else
+    echo "lintian not installed: not run"
+fi
 echo "package ok"
