@@ -61,6 +61,7 @@ private slots:
     void cacheGivesTheSameOrdersAndWrongOnesAreIgnored();
     void unwritableFolderGoesWithoutACache();
     void anotherCopysChangesReachEveryOrder();
+    void walTableHasNoDependableStamp();
 
 private:
     void makeTable(const TempProgramFolder& folder, int generated);
@@ -189,6 +190,22 @@ void TestCache::anotherCopysChangesReachEveryOrder()
     execute(path, "UPDATE newspapers SET Name = 'Renamed ' || (No * 7 % 1000) WHERE No % 2 = 0");
     mine.refresh();
     QCOMPARE(ordersOf(mine), freshOrders(path));
+}
+
+void TestCache::walTableHasNoDependableStamp()
+{
+    // In WAL mode the file's change counter stands still while the table changes, so no
+    // cache or re-read may rely on it.
+    TempProgramFolder folder;
+    folder.makeTable({{1, "One", "", "", "", "", ""}});
+    sqlite::Database db(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+    const auto stamp = [&] {
+        const TableFile::ReadLock lock(db);
+        return TableFile::readStamp(db, folder.tablePath());
+    };
+    QVERIFY(stamp().dependable());
+    db.exec("PRAGMA journal_mode = WAL");
+    QVERIFY(!stamp().dependable());
 }
 
 QTEST_GUILESS_MAIN(TestCache)
