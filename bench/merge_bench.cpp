@@ -6,7 +6,8 @@
 // the same records followed by 900,000 more of the user's own, with 2,500 of the base's
 // recategorised and 1,500 deleted (500 of each also changed by the release); the release is the base with 2,500
 // recategorised, 2,500 moved to another address, 5,000 removed and 5,000 new ones. Usage: kestrove-mergebench [--runs
-// 3] [--data DIR] (DIR keeps the inputs between runs)
+// 3] [--data DIR] [--tool PATH] (DIR keeps the inputs between runs; PATH: another build of kestrove-db to measure,
+// such as one from before a change)
 
 #include "datatool/Csv.h"
 #include "datatool/DbTool.h"
@@ -97,13 +98,13 @@ struct Run
 };
 
 // Runs the tool on a fresh copy of the user's table.
-Run merge(const QString& dir, const QStringList& arguments)
+Run merge(const QString& tool, const QString& dir, const QStringList& arguments)
 {
     const QString work = dir + QStringLiteral("/work.db");
     QFile::remove(work);
     if (!QFile::copy(dir + QStringLiteral("/table.db"), work))
         qFatal("cannot copy the table");
-    std::vector<QByteArray> args{QByteArrayLiteral(KESTROVE_DB), "merge", QFile::encodeName(work)};
+    std::vector<QByteArray> args{QFile::encodeName(tool), "merge", QFile::encodeName(work)};
     for (const QString& arg : arguments)
         args.push_back(QFile::encodeName(QString(arg).replace(QStringLiteral("@"), dir)));
     std::vector<char*> argv;
@@ -154,6 +155,8 @@ int main(int argc, char** argv)
     const qsizetype runsAt = args.indexOf(QStringLiteral("--runs"));
     const int runs = runsAt >= 0 && runsAt + 1 < args.size() ? std::max(1, args[runsAt + 1].toInt()) : 3;
     const qsizetype dataAt = args.indexOf(QStringLiteral("--data"));
+    const qsizetype toolAt = args.indexOf(QStringLiteral("--tool"));
+    const QString tool = toolAt >= 0 && toolAt + 1 < args.size() ? args[toolAt + 1] : QStringLiteral(KESTROVE_DB);
     QTemporaryDir temporary;
     const QString dir = dataAt >= 0 && dataAt + 1 < args.size() ? args[dataAt + 1] : temporary.path();
     QDir().mkpath(dir);
@@ -181,7 +184,7 @@ int main(int argc, char** argv)
         double peak = 0;
         int status = -1;
         for (int i = 0; i < runs; ++i) {
-            const Run run = merge(dir, each.arguments);
+            const Run run = merge(tool, dir, each.arguments);
             seconds.push_back(run.seconds);
             peak = std::max(peak, run.peakMb);
             status = run.status;
