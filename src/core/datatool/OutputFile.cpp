@@ -18,6 +18,7 @@ struct Identity
     dev_t device;
     ino_t inode;
     bool operator==(const Identity& other) const { return device == other.device && inode == other.inode; }
+    bool operator!=(const Identity& other) const { return !(*this == other); }
 };
 
 // The file a name leads to, through symbolic links; none when it cannot be found.
@@ -34,11 +35,14 @@ void refuse(const std::optional<Identity>& output, const QString& outputName, co
     if (!output)
         return;
     for (const QString& input : inputs) {
-        if (identityOf(input) == output) {
+        if (identityOf(input) != output)
+            continue;
+        if (input == outputName) {
             throw OutputIsInput(
-                QStringLiteral("%1 is the same file as %2, which this command reads; nothing was written")
-                    .arg(outputName, input));
+                QStringLiteral("%1 is both read and written by this command; nothing was written").arg(input));
         }
+        throw OutputIsInput(QStringLiteral("%1 is the same file as %2, which this command reads; nothing was written")
+                                .arg(outputName, input));
     }
 }
 
