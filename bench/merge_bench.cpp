@@ -93,6 +93,7 @@ void makeInputs(const QString& dir)
 struct Run
 {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system: steadier than the wall time on a busy machine
     double peakMb = 0;
     int status = -1;
 };
@@ -129,6 +130,8 @@ Run merge(const QString& tool, const QString& dir, const QStringList& arguments)
     if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
         return run;
     run.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
@@ -181,18 +184,22 @@ int main(int argc, char** argv)
     bool ok = true;
     for (const auto& each : cases) {
         std::vector<double> seconds;
+        std::vector<double> cpu;
         double peak = 0;
         int status = -1;
         for (int i = 0; i < runs; ++i) {
             const Run run = merge(tool, dir, each.arguments);
             seconds.push_back(run.seconds);
+            cpu.push_back(run.cpuSeconds);
             peak = std::max(peak, run.peakMb);
             status = run.status;
         }
         std::sort(seconds.begin(), seconds.end());
-        std::printf("%s\n  wall time %.2f s (median of %d; %.2f to %.2f), peak memory %.1f MB, exit %d\n  %s\n",
-                    each.label, seconds[seconds.size() / 2], runs, seconds.front(), seconds.back(), peak, status,
-                    qUtf8Printable(counts(dir)));
+        std::sort(cpu.begin(), cpu.end());
+        std::printf("%s\n  wall time %.2f s (median of %d; %.2f to %.2f), processor time %.2f s (median), peak "
+                    "memory %.1f MB, exit %d\n  %s\n",
+                    each.label, seconds[seconds.size() / 2], runs, seconds.front(), seconds.back(), cpu[cpu.size() / 2],
+                    peak, status, qUtf8Printable(counts(dir)));
         ok = ok && (status == 0 || status == 1);
     }
     QFile::remove(dir + QStringLiteral("/work.db"));
