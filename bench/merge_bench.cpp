@@ -6,7 +6,8 @@
 // the same records followed by 900,000 more of the user's own, with 2,500 of the base's
 // recategorised and 1,500 deleted (500 of each also changed by the release); the release is the base with 2,500
 // recategorised, 2,500 moved to another address, 5,000 removed and 5,000 new ones. Usage: kestrove-mergebench [--runs
-// 3] [--data DIR] (DIR keeps the inputs between runs)
+// 3] [--data DIR] [--tool PATH] (DIR keeps the inputs between runs; PATH: another build of kestrove-db to measure,
+// such as one from before a change)
 
 #include "datatool/Csv.h"
 #include "datatool/DbTool.h"
@@ -92,18 +93,19 @@ void makeInputs(const QString& dir)
 struct Run
 {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system: steadier than the wall time on a busy machine
     double peakMb = 0;
     int status = -1;
 };
 
 // Runs the tool on a fresh copy of the user's table.
-Run merge(const QString& dir, const QStringList& arguments)
+Run merge(const QString& tool, const QString& dir, const QStringList& arguments)
 {
     const QString work = dir + QStringLiteral("/work.db");
     QFile::remove(work);
     if (!QFile::copy(dir + QStringLiteral("/table.db"), work))
         qFatal("cannot copy the table");
-    std::vector<QByteArray> args{QByteArrayLiteral(KESTROVE_DB), "merge", QFile::encodeName(work)};
+    std::vector<QByteArray> args{QFile::encodeName(tool), "merge", QFile::encodeName(work)};
     for (const QString& arg : arguments)
         args.push_back(QFile::encodeName(QString(arg).replace(QStringLiteral("@"), dir)));
     std::vector<char*> argv;
@@ -128,6 +130,8 @@ Run merge(const QString& dir, const QStringList& arguments)
     if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
         return run;
     run.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
@@ -154,6 +158,8 @@ int main(int argc, char** argv)
     const qsizetype runsAt = args.indexOf(QStringLiteral("--runs"));
     const int runs = runsAt >= 0 && runsAt + 1 < args.size() ? std::max(1, args[runsAt + 1].toInt()) : 3;
     const qsizetype dataAt = args.indexOf(QStringLiteral("--data"));
+    const qsizetype toolAt = args.indexOf(QStringLiteral("--tool"));
+    const QString tool = toolAt >= 0 && toolAt + 1 < args.size() ? args[toolAt + 1] : QStringLiteral(KESTROVE_DB);
     QTemporaryDir temporary;
     const QString dir = dataAt >= 0 && dataAt + 1 < args.size() ? args[dataAt + 1] : temporary.path();
     QDir().mkpath(dir);
@@ -178,18 +184,22 @@ int main(int argc, char** argv)
     bool ok = true;
     for (const auto& each : cases) {
         std::vector<double> seconds;
+        std::vector<double> cpu;
         double peak = 0;
         int status = -1;
         for (int i = 0; i < runs; ++i) {
-            const Run run = merge(dir, each.arguments);
+            const Run run = merge(tool, dir, each.arguments);
             seconds.push_back(run.seconds);
+            cpu.push_back(run.cpuSeconds);
             peak = std::max(peak, run.peakMb);
             status = run.status;
         }
         std::sort(seconds.begin(), seconds.end());
-        std::printf("%s\n  wall time %.2f s (median of %d; %.2f to %.2f), peak memory %.1f MB, exit %d\n  %s\n",
-                    each.label, seconds[seconds.size() / 2], runs, seconds.front(), seconds.back(), peak, status,
-                    qUtf8Printable(counts(dir)));
+        std::sort(cpu.begin(), cpu.end());
+        std::printf("%s\n  wall time %.2f s (median of %d; %.2f to %.2f), processor time %.2f s (median), peak "
+                    "memory %.1f MB, exit %d\n  %s\n",
+                    each.label, seconds[seconds.size() / 2], runs, seconds.front(), seconds.back(), cpu[cpu.size() / 2],
+                    peak, status, qUtf8Printable(counts(dir)));
         ok = ok && (status == 0 || status == 1);
     }
     QFile::remove(dir + QStringLiteral("/work.db"));

@@ -68,6 +68,7 @@ private slots:
     void aCacheBelongsOnlyToTheTableItWasWrittenFor();
     void everyDamagedCacheIsRefused();
     void aCacheInPlaceOfALinkReplacesTheLink();
+    void walTableHasNoDependableStamp();
 
 private:
     void makeTable(const TempProgramFolder& folder, int generated);
@@ -294,6 +295,22 @@ void TestCache::aCacheInPlaceOfALinkReplacesTheLink()
     QVERIFY(table.saveCache());
     QCOMPARE(folder.readFile(QStringLiteral("victim")), QByteArray("keep me"));
     QVERIFY(!QFileInfo(TableCache::pathFor(folder.tablePath())).isSymLink());
+}
+
+void TestCache::walTableHasNoDependableStamp()
+{
+    // In WAL mode the file's change counter stands still while the table changes, so no
+    // cache or re-read may rely on it.
+    TempProgramFolder folder;
+    folder.makeTable({{1, "One", "", "", "", "", ""}});
+    sqlite::Database db(folder.tablePath(), sqlite::Database::Mode::ReadWrite);
+    const auto stamp = [&] {
+        const TableFile::ReadLock lock(db);
+        return TableFile::readStamp(db, folder.tablePath());
+    };
+    QVERIFY(stamp().dependable());
+    db.exec("PRAGMA journal_mode = WAL");
+    QVERIFY(!stamp().dependable());
 }
 
 QTEST_GUILESS_MAIN(TestCache)

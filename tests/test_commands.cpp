@@ -1,8 +1,10 @@
 // The record commands and the reading lists, driven without any window: what the
-// main window's handlers and the record dialog's button decide lives here.
+// main window's handlers and the record dialog's button decide lives here, with the
+// record numbers and the letter case folding the search relies on.
 
 #include "CoreTestSupport.h"
 
+#include "directory/CaseFold.h"
 #include "directory/Table.h"
 #include "errors/AppError.h"
 #include "lists/ReadingLists.h"
@@ -30,7 +32,10 @@ class TestCommands : public QObject
 
 private slots:
     void recordCommandsFollowTheDialogRules();
+    void numbersRunUpToTheLastOne();
     void readingListsChangeOnlyTheirFiles();
+    void listEntriesStayOneLine();
+    void searchFoldsEveryAsciiLetterAnywhere();
 };
 
 void TestCommands::recordCommandsFollowTheDialogRules()
@@ -75,6 +80,22 @@ void TestCommands::recordCommandsFollowTheDialogRules()
     QCOMPARE(queryValue(empty.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("0"));
 }
 
+void TestCommands::numbersRunUpToTheLastOne()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{2147483646, "Second to last", "", "", "", "", ""}});
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    qint32 lastNo = 0;
+    QVERIFY(RecordCommands::add(table, texts(QStringLiteral("Last")), lastNo));
+    QCOMPARE(lastNo, 2147483647);
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT Name FROM newspapers WHERE No = 2147483647"),
+             QStringLiteral("Last"));
+    QVERIFY_THROWS_EXCEPTION(AppError, RecordCommands::add(table, texts(QStringLiteral("Past")), lastNo));
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("2"));
+}
+
 void TestCommands::readingListsChangeOnlyTheirFiles()
 {
     TempProgramFolder folder;
@@ -107,6 +128,43 @@ void TestCommands::readingListsChangeOnlyTheirFiles()
     QFile::remove(folder.path(QStringLiteral("history.txt")));
     lists.clearHistory();
     QVERIFY(!folder.exists(QStringLiteral("history.txt")));
+}
+
+void TestCommands::listEntriesStayOneLine()
+{
+    // Names another program stored with a line break, a tab and a line separator.
+    TempProgramFolder folder;
+    folder.makeTable(
+        {{1, "Two\r\nLines", "", "", "", "", ""}, {2, QStringLiteral("Tab\tand\u2028Sep"), "", "", "", "", ""}});
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    const ReadingLists lists(folder.exePath());
+    table.first();
+    lists.recordVisit(table);
+    table.last();
+    QCOMPARE(lists.addFavorite(table), QList<QByteArray>{"Tab and Sep"});
+    QCOMPARE(folder.readFile(QStringLiteral("history.txt")), QByteArray("Two  Lines\r\n"));
+    QCOMPARE(folder.readFile(QStringLiteral("favorites.txt")), QByteArray("Tab and Sep\r\n"));
+}
+
+void TestCommands::searchFoldsEveryAsciiLetterAnywhere()
+{
+    // Sixteen ASCII bytes are folded eight at a time: every byte value at every place of
+    // both words must come out as QString::toLower has it ("ZEITUNG" found by "zeitung").
+    for (int place = 0; place < 16; ++place) {
+        for (int byte = 1; byte < 128; ++byte) {
+            QByteArray text(16, '.');
+            text[place] = static_cast<char>(byte);
+            const std::string folded = CaseFold::fold(std::string_view(text.constData(), 16));
+            const QByteArray expected = QString::fromLatin1(text).toLower().toLatin1();
+            if (folded != expected.toStdString())
+                QFAIL(qPrintable(QStringLiteral("byte %1 at %2 folds to %3")
+                                     .arg(byte)
+                                     .arg(place)
+                                     .arg(QString::fromStdString(folded))));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommands)

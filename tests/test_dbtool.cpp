@@ -16,6 +16,10 @@
 #include <QProcess>
 #include <QSet>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +39,22 @@ QByteArray exported(const QString& db)
     out.open(QIODevice::WriteOnly);
     DbTool::exportCsv(db, out);
     return out.data();
+}
+
+// The exit status of the tool run by a shell: $1 is the tool, $2 the table.
+int shell(const QString& command, const QString& db)
+{
+    QProcess tool;
+    tool.start(QStringLiteral("/bin/sh"),
+               {QStringLiteral("-c"), command, QStringLiteral("sh"), QStringLiteral(KESTROVE_DB), db});
+    tool.waitForFinished();
+    return tool.exitCode();
+}
+
+bool isKind(const QString& path, mode_t kind)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && (info.st_mode & S_IFMT) == kind;
 }
 
 } // namespace
@@ -57,6 +77,8 @@ private slots:
     void generatedTablesAreRepeatable();
     void commandLineReportsWrongUse();
     void failedWritesAreNeverReportedAsSuccess();
+    void noOutputLandsOnAnInput();
+    void devicesAndPipesAreWrittenInPlace();
     void starterDirectoryIsUsable();
 };
 
@@ -129,7 +151,7 @@ void TestDbTool::exportThenImportReproducesTheTable()
                            "7,Süddeutsche Zeitung,https://www.sueddeutsche.de/,Germany,Bavaria,Munich,\n";
     folder.writeFile(QStringLiteral("in.csv"), csv);
     DbTool::create(folder.tablePath());
-    QCOMPARE(DbTool::importCsv(folder.tablePath(), folder.path(QStringLiteral("in.csv"))), 3);
+    QCOMPARE(DbTool::importCsv(folder.tablePath(), folder.path(QStringLiteral("in.csv"))).added, 3);
     QCOMPARE(queryValue(folder.tablePath(), "SELECT Url IS NULL AND State IS NULL FROM newspapers WHERE No = 1"),
              QStringLiteral("1"));
     QCOMPARE(queryValue(folder.tablePath(), "SELECT Reserved1 || Reserved2 || Reserved3 FROM newspapers WHERE No = 7"),
@@ -151,7 +173,7 @@ void TestDbTool::importWithoutNumbersContinuesAfterTheHighest()
     TempProgramFolder folder;
     folder.makeTable({{41, "Existing", "", "", "", "", ""}});
     folder.writeFile(QStringLiteral("in.csv"), "Name,Url,Country,State,City,Category\nFirst,,,,,\nSecond,,,,,\n\n");
-    QCOMPARE(DbTool::importCsv(folder.tablePath(), folder.path(QStringLiteral("in.csv"))), 2);
+    QCOMPARE(DbTool::importCsv(folder.tablePath(), folder.path(QStringLiteral("in.csv"))).added, 2);
     QCOMPARE(queryValue(folder.tablePath(), "SELECT group_concat(No || Name, ' ') FROM newspapers"),
              QStringLiteral("41Existing 42First 43Second"));
 }
@@ -337,6 +359,83 @@ void TestDbTool::failedWritesAreNeverReportedAsSuccess()
     QCOMPARE(DbTool::run({QStringLiteral("export"), folder.tablePath(), old.fileName()}), 1);
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("old\n"));
+}
+
+void TestDbTool::noOutputLandsOnAnInput()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{1, "One", "", "", "", "", ""}}); // no address: check-links asks nobody
+    const QString db = folder.tablePath();
+    folder.writeFile(QStringLiteral("newer.csv"), "Name,Url,Country,State,City,Category\nTwo,,,,,\n");
+    const QString newer = folder.path(QStringLiteral("newer.csv"));
+    const QString symbolic = folder.path(QStringLiteral("symbolic.db"));
+    const QString hard = folder.path(QStringLiteral("hard.db"));
+    QVERIFY(QFile::link(db, symbolic));
+    QVERIFY(::link(QFile::encodeName(db).constData(), QFile::encodeName(hard).constData()) == 0);
+    const QByteArray table = folder.readFile(QStringLiteral("Data/list.db"));
+    const QList<QStringList> refused = {
+        {"export", db, db},
+        {"export", db, symbolic},
+        {"export", db, hard},
+        {"import", db, db},
+        {"import", symbolic, hard},
+        {"check-links", db, "--report", db},
+        {"check-links", db, "--apply-redirects", "--report", symbolic},
+        {"merge", db, newer, "--report", db},
+        {"merge", db, newer, "--report", newer},
+        {"merge", db, newer, "--base", newer, "--dry-run", "--report", newer},
+        {"merge", db, hard},
+        {"merge", db, newer, "--base", symbolic},
+    };
+    for (const QStringList& args : refused)
+        QVERIFY2(DbTool::run(args) == 2, qPrintable(args.join(QLatin1Char(' '))));
+    QCOMPARE(shell(QStringLiteral("\"$1\" export \"$2\" >> \"$2\""), db), 2);
+    QCOMPARE(folder.readFile(QStringLiteral("Data/list.db")), table);
+    QCOMPARE(folder.readFile(QStringLiteral("hard.db")), table);
+    QVERIFY(isKind(symbolic, S_IFLNK));
+    QCOMPARE(folder.readFile(QStringLiteral("newer.csv")),
+             QByteArray("Name,Url,Country,State,City,Category\nTwo,,,,,\n"));
+    // A dry run writes no table, so NEWER may be the table itself.
+    QCOMPARE(DbTool::run({"merge", db, db, "--dry-run"}), 0);
+}
+
+void TestDbTool::devicesAndPipesAreWrittenInPlace()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{1, "One", "", "", "", "", ""}});
+    const QString db = folder.tablePath();
+    const QString newer = folder.path(QStringLiteral("newer.csv"));
+    folder.writeFile(QStringLiteral("newer.csv"), "Name,Url,Country,State,City,Category\nTwo,,,,,\n");
+
+    // A pipe gets the export through it and stays a pipe.
+    const QString pipe = folder.path(QStringLiteral("pipe"));
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    const int readEnd = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(readEnd >= 0);
+    QCOMPARE(DbTool::run({"export", db, pipe}), 0);
+    char buffer[4096];
+    const ssize_t got = ::read(readEnd, buffer, sizeof buffer);
+    ::close(readEnd);
+    QCOMPARE(QByteArray(buffer, static_cast<qsizetype>(std::max<ssize_t>(got, 0))), exported(db));
+    QVERIFY(isKind(pipe, S_IFIFO));
+
+    // Devices of our own, never the system's: one that takes everything, one always full.
+    if (!runningAsRoot())
+        QSKIP("making device nodes needs root");
+    const QString null = folder.path(QStringLiteral("null"));
+    const QString full = folder.path(QStringLiteral("full"));
+    if (::mknod(QFile::encodeName(null).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+        ::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, makedev(1, 7)) != 0 ||
+        !QFile(null).open(QIODevice::WriteOnly))
+        QSKIP("this system does not allow device nodes here");
+    const QByteArray table = folder.readFile(QStringLiteral("Data/list.db"));
+    QCOMPARE(DbTool::run({"export", db, full}), 1);
+    QCOMPARE(DbTool::run({"merge", db, newer, "--report", full}), 2); // the report fails: nothing merged
+    QCOMPARE(folder.readFile(QStringLiteral("Data/list.db")), table);
+    QCOMPARE(DbTool::run({"export", db, null}), 0);
+    QCOMPARE(DbTool::run({"merge", db, newer, "--report", null}), 0);
+    QCOMPARE(queryValue(db, "SELECT group_concat(Name) FROM newspapers"), QStringLiteral("One,Two"));
+    QVERIFY(isKind(null, S_IFCHR) && isKind(full, S_IFCHR));
 }
 
 void TestDbTool::starterDirectoryIsUsable()

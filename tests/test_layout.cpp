@@ -85,6 +85,7 @@ private slots:
     void failedCopyLeavesNothingAndTheNextStartCopies();
     void newerStarterIsMergedOnceIntoTheUsersCopy();
     void copyWithoutABaseOnlyGainsAndAFailedMergeChangesNothing();
+    void lostBaseStopsTheMergeUntilItIsSound();
     void unusableDataFolderIsReported_data();
     void unusableDataFolderIsReported();
     void commandLine_data();
@@ -304,6 +305,53 @@ void TestLayout::copyWithoutABaseOnlyGainsAndAFailedMergeChangesNothing()
              qPrintable(outcome.error));
     QCOMPARE(bytes(location.tablePath()), table);
     QCOMPARE(bytes(location.basePath()), base);
+    QCOMPARE(bytes(location.baseVersionPath()), QByteArray("2\n"));
+}
+
+void TestLayout::lostBaseStopsTheMergeUntilItIsSound()
+{
+    TempInstall install(Starter);
+    const DataLocation location = install.dataLocation();
+    location.prepare();
+    queryValue(location.tablePath(), "DELETE FROM newspapers WHERE No = 2"); // the user deleted Beta Times
+    const QByteArray table = bytes(location.tablePath());
+
+    // The same release, its base damaged: nothing comes back, and the base is made again.
+    QFile damaged(location.basePath());
+    QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    damaged.write("not a table");
+    damaged.close();
+    StarterUpdate::Outcome outcome = StarterUpdate::run(location);
+    QVERIFY(!outcome.merged);
+    QVERIFY2(outcome.error.contains(location.basePath() + QStringLiteral(", cannot be read")),
+             qPrintable(outcome.error));
+    QCOMPARE(bytes(location.tablePath()), table);
+    QCOMPARE(bytes(location.basePath()), bytes(install.starterPath()));
+    outcome = StarterUpdate::run(location); // said once
+    QVERIFY(!outcome.merged && outcome.error.isEmpty());
+
+    // So the next release merges three-way: Beta Times stays deleted.
+    install.release({{1, "Alpha Post", "https://alpha.example.com/", "", "", "", "News"},
+                     {2, "Beta Times", "https://beta.example.com/", "", "", "", "News"}},
+                    "2");
+    outcome = StarterUpdate::run(location);
+    QCOMPARE(counts(outcome), (QList<qint64>{0, 1, 0, 0}));
+    QCOMPARE(names(location.tablePath()), QStringLiteral("1 Alpha Post https://alpha.example.com/ News"));
+
+    // A base gone while its stamp says there is one, and a release it cannot be made
+    // from: nothing is merged, and the user is told how to merge and refresh it.
+    QFile::remove(location.basePath());
+    install.release({{1, "Alpha Post", "https://alpha.example.com/", "", "", "", "News"},
+                     {2, "Beta Times", "https://beta.example.com/", "", "", "", "Sports"}},
+                    "3");
+    const QByteArray merged = bytes(location.tablePath());
+    outcome = StarterUpdate::run(location);
+    QVERIFY(!outcome.merged);
+    QVERIFY2(outcome.error.contains(
+                 QStringLiteral("kestrove-db merge \"%1\" \"%2\"").arg(location.tablePath(), install.starterPath())),
+             qPrintable(outcome.error));
+    QCOMPARE(bytes(location.tablePath()), merged);
+    QVERIFY(!QFileInfo::exists(location.basePath()));
     QCOMPARE(bytes(location.baseVersionPath()), QByteArray("2\n"));
 }
 

@@ -6,17 +6,21 @@
 #include "datatool/DbTool.h"
 #include "datatool/links/LinkChecker.h"
 #include "datatool/links/LinkCommand.h"
+#include "datatool/links/LinkOperations.h"
 #include "directory/Sqlite.h"
 
 #include <QBuffer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
 #include <functional>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace links;
 
@@ -167,6 +171,8 @@ private slots:
     void commandWritesReportAndExitStatus();
     void applyRedirectsChangesOnlyMovedRecords();
     void interruptKeepsWhatWasChecked();
+    void windowChecksOnAWorkerAndActsOnlyOnUnchangedRecords();
+    void reportThatCannotBeWrittenChangesNothing();
 };
 
 void TestLinkCheck::everyKindOfAnswerGetsItsVerdict()
@@ -357,6 +363,81 @@ void TestLinkCheck::interruptKeepsWhatWasChecked()
     QCOMPARE(rows.size(), 5); // header, three records, the end of the last line
     QVERIFY(rows[1].startsWith("1,A,") && rows[2].startsWith("2,B,") && rows[3].startsWith("3,C,"));
     QCOMPARE(folder.readFile(QStringLiteral("Data/list.db")), before); // no changes after an interrupt
+}
+
+void TestLinkCheck::windowChecksOnAWorkerAndActsOnlyOnUnchangedRecords()
+{
+    TestServer server;
+    QVERIFY(server.listening);
+    const QString h = server.base;
+    TempProgramFolder folder;
+    folder.makeTable({{1, "Moved", h + "/moved", "Peru", "", "", ""},
+                      {2, "Raced", h + "/permanent", "Peru", "", "", "News"},
+                      {3, "Gone", h + "/missing", "", "", "", ""},
+                      {4, "Also gone", h + "/error", "", "", "", ""},
+                      {5, "Slow", h + "/slow", "", "", "", ""}});
+
+    // On a worker with an event loop of its own, while this thread serves the answers;
+    // cancelled once only the slow one is left.
+    DbTool::CancelToken cancel;
+    std::atomic<int> told{0};
+    std::atomic<bool> toldElsewhere{true};
+    TableCheck check;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        check = checkTable(
+            folder.tablePath(), {4, 30000, {}},
+            [&](const CheckProgress& tally) {
+                ++told;
+                toldElsewhere = toldElsewhere && QThread::currentThread() != qApp->thread();
+                if (tally.done == 4)
+                    cancel.cancel();
+            },
+            &cancel);
+    }));
+    worker->start();
+    QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 20000);
+    worker->wait();
+    QVERIFY(check.cancelled && told >= 5 && toldElsewhere);
+    QCOMPARE(check.records.size(), size_t(5));
+    QCOMPARE(check.records[1].result->verdict, Verdict::Moved);
+    QCOMPARE(check.records[2].result->verdict, Verdict::Broken);
+    QVERIFY(!check.records[4].result);
+
+    // Another program edits record 2 (not its address) and deletes record 4 meanwhile.
+    queryValue(folder.tablePath(), "UPDATE newspapers SET Category = 'Sports' WHERE No = 2");
+    queryValue(folder.tablePath(), "DELETE FROM newspapers WHERE No = 4");
+    const std::vector<ChangeOutcome> moved =
+        applyNewAddresses(folder.tablePath(), {{check.records[0].record, check.records[0].result->finalUrl},
+                                               {check.records[1].record, check.records[1].result->finalUrl},
+                                               {check.records[2].record, QStringLiteral("javascript:alert(1)")}});
+    QCOMPARE(moved, (std::vector<ChangeOutcome>{ChangeOutcome::Done, ChangeOutcome::ChangedElsewhere,
+                                                ChangeOutcome::NotAWebAddress}));
+    const std::vector<ChangeOutcome> deleted =
+        deleteRecords(folder.tablePath(), {check.records[2].record, check.records[3].record});
+    QCOMPARE(deleted, (std::vector<ChangeOutcome>{ChangeOutcome::Done, ChangeOutcome::ChangedElsewhere}));
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT group_concat(No || ' ' || Url || ' ' || ifnull(Category, ''), "
+                                            "'; ') FROM (SELECT * FROM newspapers ORDER BY No)"),
+             QStringLiteral("1 %1/ok ; 2 %1/permanent Sports; 5 %1/slow ").arg(h));
+}
+
+void TestLinkCheck::reportThatCannotBeWrittenChangesNothing()
+{
+    if (!runningAsRoot())
+        QSKIP("making a device node needs root");
+    TestServer server;
+    QVERIFY(server.listening);
+    TempProgramFolder folder;
+    folder.makeTable({{1, "Moved", server.url(QStringLiteral("/moved")), "", "", "", ""}});
+    // A device of our own that is always full, never the system's.
+    const QString full = folder.path(QStringLiteral("full"));
+    if (::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, makedev(1, 7)) != 0 ||
+        !QFile(full).open(QIODevice::WriteOnly))
+        QSKIP("this system does not allow device nodes here");
+    const QByteArray before = folder.readFile(QStringLiteral("Data/list.db"));
+    QCOMPARE(DbTool::run({"check-links", folder.tablePath(), "--apply-redirects", "--report", full}), 2);
+    QCOMPARE(folder.readFile(QStringLiteral("Data/list.db")), before);
+    struct stat info;
+    QVERIFY(::stat(QFile::encodeName(full).constData(), &info) == 0 && S_ISCHR(info.st_mode));
 }
 
 QTEST_GUILESS_MAIN(TestLinkCheck)

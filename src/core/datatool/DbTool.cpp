@@ -1,201 +1,47 @@
 #include "datatool/DbTool.h"
 
-#include "datatool/Csv.h"
-#include "datatool/CsvRecords.h"
-#include "datatool/Generator.h"
+#include "datatool/OutputFile.h"
 #include "datatool/links/LinkCommand.h"
 #include "datatool/merge/MergeCommand.h"
-#include "directory/Record.h"
-#include "directory/Sqlite.h"
 #include "directory/TableCache.h"
-#include "directory/TableSchema.h"
 #include "errors/AppError.h"
 #include "startup/ProgramTitle.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
-#include <QHash>
-#include <QSaveFile>
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <unistd.h>
 
+// The command line; the operations it runs are in Operations.cpp.
 namespace DbTool {
 
 namespace {
 
-sqlite::Database openTable(const QString& dbPath)
-{
-    sqlite::Database db(dbPath, sqlite::Database::Mode::ReadWrite);
-    TableSchema::verify(db);
-    return db;
-}
-
-sqlite::Database createEmpty(const QString& dbPath, bool withIndexes = true)
-{
-    if (QFileInfo::exists(dbPath))
-        throw AppError(QStringLiteral("%1 already exists; it is left as it is").arg(dbPath));
-    const QString folder = QFileInfo(dbPath).absolutePath();
-    if (!QDir().mkpath(folder))
-        throw AppError(QStringLiteral("Cannot create the folder %1").arg(folder));
-    sqlite::Database db(dbPath, sqlite::Database::Mode::Create);
-    // Rollback journal, not WAL: a WAL database cannot even be read from a read-only folder.
-    db.exec("PRAGMA journal_mode = DELETE");
-    if (withIndexes)
-        TableSchema::create(db);
-    else
-        TableSchema::createTable(db);
-    return db;
-}
-
-// Reports progress only once a run has taken a couple of seconds, then twice a second.
+// Shows progress only once a run has taken a couple of seconds, then twice a second.
 class Throttle
 {
 public:
-    explicit Throttle(const Progress& progress)
-        : m_progress(progress)
+    explicit Throttle(Progress progress)
+        : m_progress(std::move(progress))
     {
         m_clock.start();
     }
     void operator()(qint64 done, qint64 total)
     {
-        if (!m_progress || m_clock.elapsed() < 2000 || m_clock.elapsed() - m_last < 500)
+        if (m_clock.elapsed() < 2000 || m_clock.elapsed() - m_last < 500)
             return;
         m_last = m_clock.elapsed();
         m_progress(done, total);
     }
 
 private:
-    const Progress& m_progress;
+    Progress m_progress;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
 };
 
-// Large enough that a million records take few system calls.
-constexpr qsizetype ExportChunk = 256 * 1024;
-
 } // namespace
-
-void create(const QString& dbPath)
-{
-    createEmpty(dbPath);
-}
-
-qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& progress)
-{
-    // Every record is read and checked before any is written, so a bad line changes nothing.
-    std::vector<CsvRecords::Row> rows;
-    const bool withNo = CsvRecords::read(csvPath, QStringLiteral("nothing was imported"),
-                                         [&](CsvRecords::Row& row) { rows.push_back(std::move(row)); });
-
-    sqlite::Database db = openTable(dbPath);
-    sqlite::Transaction transaction(db, true);
-    qint64 next = 1;
-    {
-        sqlite::Statement highest(db, "SELECT max(No) FROM newspapers");
-        if (highest.step() && !highest.isNull(0))
-            next = highest.int64(0) + 1;
-    }
-    if (withNo) {
-        sqlite::Statement exists(db, "SELECT 1 FROM newspapers WHERE No = ?1");
-        for (const CsvRecords::Row& row : rows) {
-            exists.reset();
-            exists.bind(1, row.no);
-            if (exists.step()) {
-                throw AppError(QStringLiteral("%1, line %2: No %3 is already in the table; nothing was imported")
-                                   .arg(csvPath)
-                                   .arg(row.line)
-                                   .arg(row.no));
-            }
-        }
-    } else if (next + static_cast<qint64>(rows.size()) - 1 > std::numeric_limits<qint32>::max()) {
-        throw AppError(QStringLiteral("%1: the records would be numbered beyond %2; nothing was imported")
-                           .arg(csvPath)
-                           .arg(std::numeric_limits<qint32>::max()));
-    }
-
-    TableSchema::RecordInserter insert(db);
-    Throttle report(progress);
-    const auto total = static_cast<qint64>(rows.size());
-    for (qint64 i = 0; i < total; ++i) {
-        const CsvRecords::Row& row = rows[static_cast<size_t>(i)];
-        insert.insert(withNo ? row.no : next++, row.text);
-        if ((i & 0x3ff) == 0)
-            report(i, total);
-    }
-    transaction.commit();
-    return total;
-}
-
-void exportCsv(const QString& dbPath, QIODevice& out)
-{
-    sqlite::Database db = openTable(dbPath);
-    // Written in large pieces, each checked, so a full disk or a closed pipe is reported.
-    QByteArray pending;
-    auto flush = [&] {
-        if (!pending.isEmpty() && out.write(pending) != pending.size())
-            throw AppError(QStringLiteral("Cannot write the export: %1").arg(out.errorString()));
-        pending.clear();
-    };
-    pending += Csv::formatRecord({QStringLiteral("No"), QStringLiteral("Name"), QStringLiteral("Url"),
-                                  QStringLiteral("Country"), QStringLiteral("State"), QStringLiteral("City"),
-                                  QStringLiteral("Category")});
-    sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
-    QStringList fields;
-    while (st.step()) {
-        fields.clear();
-        fields << QString::number(st.int64(0));
-        for (int i = 1; i <= Field::TextCount; ++i)
-            fields << (st.isNull(i) ? QString() : st.string(i));
-        pending += Csv::formatRecord(fields);
-        if (pending.size() >= ExportChunk)
-            flush();
-    }
-    flush();
-}
-
-QStringList check(const QString& dbPath)
-{
-    sqlite::Database db(dbPath, sqlite::Database::Mode::ReadWrite);
-    QStringList problems = TableSchema::problems(db);
-    sqlite::Statement integrity(db, "PRAGMA integrity_check");
-    while (integrity.step()) {
-        const QString line = integrity.string(0);
-        if (line != QLatin1String("ok"))
-            problems << QStringLiteral("integrity check: %1").arg(line);
-    }
-    sqlite::Statement mode(db, "PRAGMA journal_mode");
-    if (mode.step() && mode.string(0).compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
-        problems << QStringLiteral("the file is in WAL mode, which a read-only folder cannot read; "
-                                   "run: sqlite3 FILE 'PRAGMA journal_mode=DELETE'");
-    return problems;
-}
-
-void generate(const QString& dbPath, qint64 count, quint64 seed, const Progress& progress)
-{
-    if (count < 0 || count > std::numeric_limits<qint32>::max())
-        throw AppError(
-            QStringLiteral("The number of records must be from 0 to %1").arg(std::numeric_limits<qint32>::max()));
-    // Indexing once at the end is far quicker than keeping six indexes up to date.
-    sqlite::Database db = createEmpty(dbPath, false);
-    db.exec("PRAGMA cache_size = -262144");
-    {
-        sqlite::Transaction transaction(db, true);
-        TableSchema::RecordInserter insert(db);
-        Generator generator(seed);
-        Throttle report(progress);
-        for (qint64 no = 1; no <= count; ++no) {
-            insert.insert(no, generator.next());
-            if ((no & 0x3ff) == 0)
-                report(no, count);
-        }
-        transaction.commit();
-    }
-    TableSchema::createIndexes(db);
-}
 
 namespace {
 
@@ -323,29 +169,25 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
             if (!expect(2, 2))
                 return wrongUse(QStringLiteral("import takes a table and a CSV file: kestrove-db import DB CSV"));
             bool shown = false;
-            const qint64 n = importCsv(args[0], args[1], [&](qint64 done, qint64 total) {
-                shown = true;
-                printProgress(done, total);
-            });
+            const ImportSummary summary = importCsv(args[0], args[1], Throttle([&](qint64 done, qint64 total) {
+                                                        shown = true;
+                                                        printProgress(done, total);
+                                                    }));
             if (shown)
                 std::fputs("\n", stderr);
-            std::fprintf(stderr, "Imported %lld records into %s\n", static_cast<long long>(n), qUtf8Printable(args[0]));
+            std::fprintf(stderr, "Imported %lld records into %s\n", static_cast<long long>(summary.added),
+                         qUtf8Printable(args[0]));
             return 0;
         }
         if (command == QLatin1String("export")) {
             if (!expect(1, 2))
                 return wrongUse(QStringLiteral("export takes a table and an optional CSV file"));
             if (args.size() == 2) {
-                QSaveFile out(args[1]);
-                // Unbuffered: a full disk shows in write() itself rather than only at commit.
-                if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-                    throw AppError(QStringLiteral("Cannot create %1: %2").arg(args[1], out.errorString()));
-                exportCsv(args[0], out);
-                if (!out.commit())
-                    throw AppError(QStringLiteral("Cannot write %1: %2").arg(args[1], out.errorString()));
+                exportCsv(args[0], args[1]);
             } else {
                 if (standardOutputClosed)
                     throw AppError(QStringLiteral("Cannot write to standard output: it is closed"));
+                refuseStandardOutputOnInput({args[0]});
                 QFile out;
                 if (!out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
                               QFileDevice::DontCloseHandle))
@@ -380,14 +222,17 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
                     return wrongUse(QStringLiteral("the seed \"%1\" is not a whole number").arg(args[2]));
             }
             bool shown = false;
-            generate(args[0], count, seed, [&](qint64 done, qint64 total) {
-                shown = true;
-                printProgress(done, total);
-            });
+            generate(args[0], count, seed, Throttle([&](qint64 done, qint64 total) {
+                         shown = true;
+                         printProgress(done, total);
+                     }));
             if (shown)
                 std::fputs("\n", stderr);
             return 0;
         }
+    } catch (const OutputIsInput& error) {
+        std::fprintf(stderr, "kestrove-db: %s\n", qUtf8Printable(error.message()));
+        return 2;
     } catch (const AppError& error) {
         std::fprintf(stderr, "kestrove-db: %s\n", qUtf8Printable(error.message()));
         return 1;

@@ -1,30 +1,48 @@
 #pragma once
 
+#include "datatool/Work.h"
+
 #include <QString>
 #include <QStringList>
-#include <functional>
 
 class QIODevice;
 
 // The directory table's data tool: the only code that creates a table file or fills
 // one in bulk. The program itself never creates or restructures the table.
+//
+// The operations below are what the command line runs, and what a window may run on a
+// worker thread (see DataOperations.h): each takes a Progress callback and a
+// CancelToken, both optional, and throws AppError with the message the tool prints.
 namespace DbTool {
 
 // Creates a new, empty table with its indexes (and the folder it goes in). Refuses
 // to overwrite an existing file.
 void create(const QString& dbPath);
 
-// Progress of a long import: records done and in all.
-using Progress = std::function<void(qint64 done, qint64 total)>;
+struct ImportSummary
+{
+    qint64 added = 0;
+    qint64 firstNo = 0; // the lowest and the highest number added; 0 when none was
+    qint64 lastNo = 0;
+};
 
 // Appends the CSV's records, all or none. The header names the columns
 // No,Name,Url,Country,State,City,Category; without No the records are numbered after
-// the table's highest number. Returns the number of records added. Throws AppError
-// with the line number and reason; the table is then left as it was.
-qint64 importCsv(const QString& dbPath, const QString& csvPath, const Progress& progress = {});
+// the table's highest number. Throws AppError with the line number and reason,
+// Cancelled when cancelled, and OutputIsInput when the CSV is the table itself; the
+// table is then left as it was, byte for byte. Progress counts the records written.
+ImportSummary importCsv(const QString& dbPath, const QString& csvPath, const Progress& progress = {},
+                        const CancelToken* cancel = nullptr);
 
-// Writes the header and every record in No order.
-void exportCsv(const QString& dbPath, QIODevice& out);
+// Writes the header and every record in No order to csvPath, which takes its new
+// content only once all of it is written (a device or a pipe is written as a stream).
+// Returns the number of records. Throws AppError, Cancelled (no file is left, an old
+// one stays as it was) and OutputIsInput when csvPath is the table itself.
+qint64 exportCsv(const QString& dbPath, const QString& csvPath, const Progress& progress = {},
+                 const CancelToken* cancel = nullptr);
+// The same to a device already open, such as the standard output.
+qint64 exportCsv(const QString& dbPath, QIODevice& out, const Progress& progress = {},
+                 const CancelToken* cancel = nullptr);
 
 // Problems with the file: not a directory table, missing columns or indexes, a failed
 // integrity check. Empty when all is well.

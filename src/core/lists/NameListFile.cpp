@@ -132,6 +132,15 @@ QByteArray NameListFile::format(const QList<QByteArray>& lines)
     return bytes;
 }
 
+QByteArray NameListFile::entryFor(QString name)
+{
+    for (QChar& c : name) {
+        if (TextRules::isRefused(c.unicode()))
+            c = QLatin1Char(' ');
+    }
+    return name.toUtf8();
+}
+
 QString NameListFile::display(const QByteArray& line)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

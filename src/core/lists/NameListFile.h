@@ -37,6 +37,11 @@ public:
     static QList<QByteArray> parse(const QByteArray& bytes);
     static QByteArray format(const QList<QByteArray>& lines);
 
+    // A name as a line of the list: UTF-8, with line breaks and control characters
+    // turned into blanks as the record dialog turns them, so a name another program
+    // stored with a line break stays one line.
+    static QByteArray entryFor(QString name);
+
     // A line as the user sees it: UTF-8, or Windows-1252 where it is not valid UTF-8;
     // control characters show as U+FFFD, so nothing in a line is invisible.
     static QString display(const QByteArray& line);

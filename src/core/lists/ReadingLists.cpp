@@ -45,7 +45,7 @@ namespace {
 
 QList<QByteArray> appendCurrentName(const NameListFile& file, Table& table)
 {
-    const QByteArray name = table.field(Field::Name).asString().toUtf8();
+    const QByteArray name = NameListFile::entryFor(table.field(Field::Name).asString());
     return file.change([&](QList<QByteArray>& lines) { lines.append(name); });
 }
 

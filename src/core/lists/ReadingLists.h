@@ -27,8 +27,9 @@ public:
     // The report when no program took the address; a very long address is cut short.
     static QString notOpened(const QString& address);
 
-    // Each appends the current record's name (ConversionError when it is blank, and
-    // then nothing is written) and returns the list as written.
+    // Each appends the current record's name as a list entry (NameListFile::entryFor;
+    // ConversionError when it is blank, and then nothing is written) and returns the
+    // list as written.
     QList<QByteArray> recordVisit(Table& table) const;
     QList<QByteArray> addFavorite(Table& table) const;
     // Removes every line equal to the picked one, byte for byte, and writes the rest,

@@ -9,6 +9,10 @@ class DataLocation;
 // into the user's table three-way (see merge::mergeInto) and then kept as the new base.
 // A table made before bases were kept has none: the merge is then two-way, which only
 // adds the newspapers the table lacks, and the starter becomes its base from then on.
+// A base that is there but cannot be read (or a stamp without its base) is no such
+// table: nothing is merged, since an add-only merge would bring back what the user
+// deleted. The base is made again when the installed starter is the release it came
+// from; otherwise the outcome tells the user how to merge and refresh it by hand.
 namespace StarterUpdate {
 
 struct Outcome
@@ -18,8 +22,9 @@ struct Outcome
     qint64 updated = 0;
     qint64 removed = 0;
     qint64 conflicts = 0; // records left as the user has them
-    // Why the merge failed (the table is then as it was), or why the new base could not
-    // be kept after it; empty when all went well.
+    // Why the merge failed (the table is then as it was), why the new base could not be
+    // kept after it, or that the base could not be read and what became of it (then
+    // nothing was merged); empty when all went well. For the window to show.
     QString error;
 
     bool changedAnything() const { return added + updated + removed + conflicts > 0; }

@@ -1,14 +1,15 @@
 #include "datatool/links/LinkCommand.h"
 
 #include "datatool/Csv.h"
+#include "datatool/OutputFile.h"
 #include "datatool/links/LinkChecker.h"
+#include "datatool/links/LinkOperations.h"
 #include "directory/Sqlite.h"
 #include "directory/TableSchema.h"
 #include "errors/AppError.h"
-#include "lists/WebAddress.h"
 
 #include <QElapsedTimer>
-#include <QSaveFile>
+#include <QIODevice>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -160,75 +161,73 @@ private:
 
 volatile sig_atomic_t InterruptWatch::s_writeEnd = -1;
 
-QString counts(const LinkChecker& checker)
+QString counts(const CheckProgress& tally)
 {
     QStringList parts;
     for (const Verdict verdict : AllVerdicts)
-        parts << QStringLiteral("%1 %2").arg(verdictName(verdict)).arg(checker.count(verdict));
+        parts << QStringLiteral("%1 %2").arg(verdictName(verdict)).arg(tally.counts[static_cast<size_t>(verdict)]);
     return parts.join(QLatin1String("  "));
 }
 
-void write(QSaveFile& file, const QByteArray& bytes)
+void write(DbTool::OutputFile& file, const QByteArray& bytes)
 {
-    if (file.write(bytes) != bytes.size())
-        throw AppError(QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString()));
+    if (file.device().write(bytes) != bytes.size())
+        throw AppError(QStringLiteral("Cannot write %1: %2").arg(file.path(), file.device().errorString()));
 }
 
-void writeReport(QSaveFile& file, const LinkChecker& checker)
+void writeReport(DbTool::OutputFile& file, const TableCheck& check)
 {
     write(file, Csv::formatRecord({QStringLiteral("No"), QStringLiteral("Name"), QStringLiteral("Url"),
                                    QStringLiteral("Verdict"), QStringLiteral("Status"), QStringLiteral("FinalUrl"),
                                    QStringLiteral("Reason")}));
-    const std::vector<LinkTarget>& targets = checker.targets();
-    for (size_t i = 0; i < targets.size(); ++i) {
-        const std::optional<LinkResult>& result = checker.result(i);
+    for (const RecordCheck& each : check.records) {
+        const std::optional<LinkResult>& result = each.result;
         if (!result)
             continue;
-        write(file, Csv::formatRecord({QString::number(targets[i].no), targets[i].name, targets[i].url,
-                                       verdictName(result->verdict),
+        write(file, Csv::formatRecord({QString::number(each.record.no), each.record.text(Field::Name),
+                                       each.record.text(Field::Url), verdictName(result->verdict),
                                        result->status > 0 ? QString::number(result->status) : QString(),
                                        result->finalUrl, result->reason}));
     }
     if (!file.commit())
-        throw AppError(QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString()));
+        throw AppError(QStringLiteral("Cannot write %1: %2").arg(file.path(), file.errorString()));
 }
 
-// Puts the new addresses of moved records in place, all or none. A row changes only if
-// its address is still the one checked: another copy of the program may have edited it.
-void applyRedirects(sqlite::Database& db, const LinkChecker& checker, const std::vector<QByteArray>& storedUrls)
+// Puts the new addresses of moved records in place, all or none. A record changes only
+// if it is still as it was read: another copy of the program may have edited it.
+void applyRedirects(const QString& dbPath, const TableCheck& check)
 {
+    std::vector<AddressChange> changes;
+    std::vector<const RecordCheck*> moved;
+    for (const RecordCheck& each : check.records) {
+        if (each.result && each.result->verdict == Verdict::Moved) {
+            changes.push_back({each.record, each.result->finalUrl});
+            moved.push_back(&each);
+        }
+    }
+    const std::vector<ChangeOutcome> outcomes = applyNewAddresses(dbPath, changes);
     QStringList changed;
     QStringList skipped;
-    int moved = 0;
-    sqlite::Transaction transaction(db, true);
-    sqlite::Statement update(db, "UPDATE newspapers SET Url = ?1 WHERE No = ?2 AND Url IS ?3");
-    const std::vector<LinkTarget>& targets = checker.targets();
-    for (size_t i = 0; i < targets.size(); ++i) {
-        const std::optional<LinkResult>& result = checker.result(i);
-        if (!result || result->verdict != Verdict::Moved)
-            continue;
-        ++moved;
-        const LinkTarget& target = targets[i];
-        const QString label = QStringLiteral("No %1 (%2)").arg(target.no).arg(target.name);
-        if (!WebAddress::forBrowser(result->finalUrl)) {
-            skipped
-                << QStringLiteral("skipped %1: the new address %2 is not a web address").arg(label, result->finalUrl);
-            continue;
-        }
-        update.reset();
-        update.bind(1, result->finalUrl.toUtf8());
-        update.bind(2, target.no);
-        update.bind(3, storedUrls[i]);
-        update.run();
-        if (db.changes() == 1)
-            changed << QStringLiteral("changed %1: %2 -> %3").arg(label, target.url, result->finalUrl);
-        else
+    for (size_t i = 0; i < moved.size(); ++i) {
+        const StoredRecord& record = moved[i]->record;
+        const QString& newUrl = moved[i]->result->finalUrl;
+        const QString label = QStringLiteral("No %1 (%2)").arg(record.no).arg(record.text(Field::Name));
+        switch (outcomes[i]) {
+        case ChangeOutcome::Done:
+            changed << QStringLiteral("changed %1: %2 -> %3").arg(label, record.text(Field::Url), newUrl);
+            break;
+        case ChangeOutcome::NotAWebAddress:
+            skipped << QStringLiteral("skipped %1: the new address %2 is not a web address").arg(label, newUrl);
+            break;
+        case ChangeOutcome::ChangedElsewhere:
             skipped << QStringLiteral("skipped %1: the record was changed or deleted since it was checked").arg(label);
+            break;
+        }
     }
-    transaction.commit();
     for (const QString& line : changed + skipped)
         std::printf("%s\n", qUtf8Printable(line));
-    std::printf("Changed %lld of %d moved addresses.\n", static_cast<long long>(changed.size()), moved);
+    std::printf("Changed %lld of %d moved addresses.\n", static_cast<long long>(changed.size()),
+                static_cast<int>(moved.size()));
 }
 
 } // namespace
@@ -242,80 +241,75 @@ int checkLinksCommand(const QStringList& arguments)
     }
 
     try {
-        // Without --apply-redirects the file is opened so that nothing can be written to it.
-        std::vector<LinkTarget> targets;
-        std::vector<QByteArray> storedUrls;
-        sqlite::Database db(args.db, args.apply ? sqlite::Database::Mode::ReadWrite : sqlite::Database::Mode::ReadOnly);
-        TableSchema::verify(db);
-        if (args.apply && db.isReadOnly())
-            throw AppError(
-                QStringLiteral("Cannot apply redirects to %1: the file or its folder is read-only").arg(args.db));
+        if (!args.report.isEmpty())
+            DbTool::refuseOutputOnInput(args.report, {args.db});
         {
-            sqlite::Statement st(db, "SELECT No, Name, Url FROM newspapers ORDER BY No");
-            while (st.step()) {
-                const std::string_view url = st.text(2);
-                targets.push_back({st.int64(0), st.string(1), st.string(2)});
-                storedUrls.emplace_back(url.data(), static_cast<qsizetype>(url.size()));
-            }
+            // Without --apply-redirects the file is opened so that nothing can be written to it.
+            sqlite::Database db(args.db,
+                                args.apply ? sqlite::Database::Mode::ReadWrite : sqlite::Database::Mode::ReadOnly);
+            TableSchema::verify(db);
+            if (args.apply && db.isReadOnly())
+                throw AppError(
+                    QStringLiteral("Cannot apply redirects to %1: the file or its folder is read-only").arg(args.db));
         }
-        if (!args.apply)
-            db = sqlite::Database();
 
         // Opened first, so a report that cannot be written is known before a long check.
-        std::unique_ptr<QSaveFile> report;
+        std::unique_ptr<DbTool::OutputFile> report;
         if (!args.report.isEmpty()) {
-            report = std::make_unique<QSaveFile>(args.report);
-            if (!report->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-                throw AppError(QStringLiteral("Cannot create %1: %2").arg(args.report, report->errorString()));
+            report = std::make_unique<DbTool::OutputFile>(args.report);
+            report->open();
         }
 
         CheckOptions options;
         options.jobs = args.jobs;
         options.timeoutMs = args.timeoutMs;
-        LinkChecker checker(std::move(targets), options);
-        const int total = static_cast<int>(checker.targets().size());
-        InterruptWatch interrupt([&checker] { checker.stop(); });
+        DbTool::CancelToken cancel;
+        InterruptWatch interrupt([&cancel] { cancel.cancel(); });
 
         QElapsedTimer clock;
         clock.start();
+        CheckProgress latest;
         QTimer progress;
         const bool live = ::isatty(STDERR_FILENO) == 1;
         if (live) {
             progress.setInterval(250);
             QObject::connect(&progress, &QTimer::timeout, &progress, [&] {
                 const double seconds = std::max(clock.elapsed(), qint64(1)) / 1000.0;
-                std::fprintf(stderr, "\r\033[K%d / %d  %s  %.1f/s", checker.doneCount(), total,
-                             qUtf8Printable(counts(checker)), checker.doneCount() / seconds);
+                std::fprintf(stderr, "\r\033[K%d / %d  %s  %.1f/s", latest.done, latest.total,
+                             qUtf8Printable(counts(latest)), latest.done / seconds);
                 std::fflush(stderr);
             });
             progress.start();
         }
-        checker.run();
+        const TableCheck check = checkTable(
+            args.db, options, [&](const CheckProgress& tally) { latest = tally; }, &cancel);
         progress.stop();
         if (live)
             std::fputs("\r\033[K", stderr);
 
+        const CheckProgress& tally = check.tally;
         for (const Verdict verdict : AllVerdicts)
-            std::printf("%-12s %d\n", qUtf8Printable(verdictName(verdict)), checker.count(verdict));
+            std::printf("%-12s %d\n", qUtf8Printable(verdictName(verdict)), tally.counts[static_cast<size_t>(verdict)]);
         const double seconds = clock.elapsed() / 1000.0;
         if (interrupt.interrupted())
-            std::printf("Interrupted: checked %d of %d addresses in %.1f s.\n", checker.doneCount(), total, seconds);
+            std::printf("Interrupted: checked %d of %d addresses in %.1f s.\n", tally.done, tally.total, seconds);
         else
-            std::printf("Checked %d addresses in %.1f s.\n", total, seconds);
+            std::printf("Checked %d addresses in %.1f s.\n", tally.total, seconds);
         std::fflush(stdout);
 
+        // The report is whole (or the command has failed) before the table changes.
         if (report)
-            writeReport(*report, checker);
+            writeReport(*report, check);
         if (args.apply) {
             if (interrupt.interrupted())
                 std::printf("The table is left as it was, since the check was interrupted.\n");
             else
-                applyRedirects(db, checker, storedUrls);
+                applyRedirects(args.db, check);
         }
         if (interrupt.interrupted())
             return ExitInterrupted;
         for (const Verdict verdict : AllVerdicts) {
-            if (isFailure(verdict) && checker.count(verdict) > 0)
+            if (isFailure(verdict) && tally.counts[static_cast<size_t>(verdict)] > 0)
                 return ExitSomeFailed;
         }
         return ExitAllGood;

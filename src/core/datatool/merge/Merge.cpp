@@ -1,448 +1,344 @@
 #include "datatool/merge/Merge.h"
 
-#include "datatool/CsvRecords.h"
+#include "datatool/OutputFile.h"
+#include "datatool/merge/Records.h"
 #include "directory/Sqlite.h"
+#include "directory/TableFile.h"
 #include "directory/TableSchema.h"
 #include "errors/AppError.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
-#include <array>
-#include <memory>
 #include <optional>
-#include <string>
-#include <string_view>
+#include <sys/stat.h>
 
+// A merge runs in these steps, each below under its own name:
+//   readSources    NEWER and BASE, every record with its identity keys;
+//   findRepeats    NEWER's records that list a newspaper NEWER listed before;
+//   readRelevant   the table's records that share a key with NEWER or BASE;
+//   matchUp        who stands for whom: BASE in the table, NEWER in BASE and the table;
+//   decide         what becomes of each record, for the report and for the writes;
+//   numberAdded    the added records' numbers, after the table's highest;
+//   writeChanges   the removals, updates and additions, in one transaction.
 namespace merge {
 
 namespace {
 
-const QString NothingMerged = QStringLiteral("nothing was merged");
-
-enum Kind
+struct Sources
 {
-    ByUrl = 0,
-    ByName = 1,
+    RecordSet newer;
+    RecordSet base;
 };
 
-std::string_view trimmed(std::string_view text)
+// Partners by position in the other side's RecordSet; -1 for none. "Blocked": every
+// record the key matched was taken already; the first of them is kept, for the report.
+struct NewerLinks
 {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-// Appends text with letter case folded: ASCII directly, anything else through Unicode's
-// case folding after composing accents, so "É" typed either way folds alike.
-void appendFolded(std::string_view utf8, std::string& out)
-{
-    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; });
-    if (ascii) {
-        for (const char c : utf8)
-            out += c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-        return;
-    }
-    const QByteArray folded = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
-                                  .normalized(QString::NormalizationForm_C)
-                                  .toCaseFolded()
-                                  .toUtf8();
-    out.append(folded.constData(), static_cast<size_t>(folded.size()));
-}
-
-// A record's identity keys, made in buffers reused from one record to the next. A key
-// is empty when its field cannot identify.
-struct Keys
-{
-    std::string url;
-    std::string name;
-    std::string scratch;
-
-    void make(std::string_view address, std::string_view paperName, std::string_view country)
-    {
-        // The address: "HTTPS://WWW.Example.com/News/" and "http://example.com/News" are
-        // one key, "example.com/news" another.
-        url.clear();
-        address = trimmed(address);
-        std::string_view rest = address;
-        if (const size_t colon = address.find("://"); colon != std::string_view::npos) {
-            scratch.clear();
-            appendFolded(address.substr(0, colon), scratch);
-            if (scratch != "http" && scratch != "https")
-                url = scratch + "://";
-            rest = address.substr(colon + 3);
-        }
-        const size_t hostEnd = std::min(rest.find_first_of("/?#"), rest.size());
-        scratch.clear();
-        appendFolded(rest.substr(0, hostEnd), scratch);
-        url += std::string_view(scratch).substr(scratch.compare(0, 4, "www.") == 0 ? 4 : 0);
-        url += rest.substr(hostEnd);
-        if (!url.empty() && url.back() == '/')
-            url.pop_back();
-
-        name.clear();
-        paperName = trimmed(paperName);
-        if (!paperName.empty()) {
-            appendFolded(paperName, name);
-            name += '\x1f';
-            appendFolded(trimmed(country), name);
-        }
-    }
+    int repeatOf = -1; // an earlier record of NEWER for the same newspaper
+    int inBase = -1;
+    int blockedInBase = -1;
+    int inTable = -1; // only for records BASE has no partner for
+    int blockedInTable = -1;
 };
 
-// Never 0, which stands for no key.
-quint64 hashOf(std::string_view key)
+struct BaseLinks
 {
-    if (key.empty())
-        return 0;
-    const quint64 hash = std::hash<std::string_view>{}(key);
-    return hash != 0 ? hash : 1;
-}
-
-// The records of one source. Each record's six texts (UTF-8) and its two keys lie side
-// by side in large blocks: a million records cost little more than their text.
-class RecordSet
-{
-public:
-    struct Rec
-    {
-        qint64 no = 0; // a table's No, a CSV's No (0 when it has none)
-        int line = 0;  // a CSV's line; 0 for a table's record
-        const char* at = nullptr;
-        std::array<quint32, Field::TextCount + 2> size{}; // the texts', then the keys'
-        std::array<quint64, 2> hash{};                    // of the keys, by Kind
-    };
-
-    void add(qint64 no, int line, const std::array<std::string_view, Field::TextCount>& texts, const Keys& keys)
-    {
-        Rec rec;
-        rec.no = no;
-        rec.line = line;
-        size_t total = keys.url.size() + keys.name.size();
-        for (size_t i = 0; i < texts.size(); ++i) {
-            rec.size[i] = static_cast<quint32>(texts[i].size());
-            total += texts[i].size();
-        }
-        rec.size[Field::TextCount + ByUrl] = static_cast<quint32>(keys.url.size());
-        rec.size[Field::TextCount + ByName] = static_cast<quint32>(keys.name.size());
-        char* out = allocate(total);
-        rec.at = out;
-        for (const std::string_view text : texts)
-            out = std::copy(text.begin(), text.end(), out);
-        out = std::copy(keys.url.begin(), keys.url.end(), out);
-        std::copy(keys.name.begin(), keys.name.end(), out);
-        rec.hash[ByUrl] = hashOf(keys.url);
-        rec.hash[ByName] = hashOf(keys.name);
-        m_recs.push_back(rec);
-    }
-
-    size_t size() const { return m_recs.size(); }
-    const Rec& operator[](size_t i) const { return m_recs[i]; }
-
-    // Field f of record i: 0 to 5 the texts, 6 and 7 the keys by address and by name.
-    std::string_view part(size_t i, size_t f) const
-    {
-        const Rec& rec = m_recs[i];
-        const char* at = rec.at;
-        for (size_t k = 0; k < f; ++k)
-            at += rec.size[k];
-        return std::string_view(at, rec.size[f]);
-    }
-    std::string_view key(size_t i, Kind kind) const { return part(i, Field::TextCount + kind); }
-    bool keyless(size_t i) const { return m_recs[i].hash[ByUrl] == 0 && m_recs[i].hash[ByName] == 0; }
-
-    bool sameTexts(size_t i, const RecordSet& other, size_t j) const
-    {
-        const Rec& a = m_recs[i];
-        const Rec& b = other.m_recs[j];
-        size_t total = 0;
-        for (int f = 0; f < Field::TextCount; ++f) {
-            if (a.size[f] != b.size[f])
-                return false;
-            total += a.size[f];
-        }
-        return std::equal(a.at, a.at + total, b.at);
-    }
-
-    RecordTexts texts(size_t i) const
-    {
-        RecordTexts texts;
-        for (int f = 0; f < Field::TextCount; ++f) {
-            const std::string_view text = part(i, static_cast<size_t>(f));
-            texts[static_cast<size_t>(f)] = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-        }
-        return texts;
-    }
-
-    std::array<QByteArray, Field::TextCount> utf8(size_t i) const
-    {
-        std::array<QByteArray, Field::TextCount> texts;
-        for (int f = 0; f < Field::TextCount; ++f) {
-            const std::string_view text = part(i, static_cast<size_t>(f));
-            texts[static_cast<size_t>(f)] = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-        }
-        return texts;
-    }
-
-private:
-    char* allocate(size_t bytes)
-    {
-        constexpr size_t BlockSize = 1 << 20;
-        if (bytes > m_left) {
-            const size_t size = std::max(bytes, BlockSize);
-            m_blocks.push_back(std::make_unique<char[]>(size));
-            m_free = m_blocks.back().get();
-            m_left = size;
-        }
-        char* at = m_free;
-        m_free += bytes;
-        m_left -= bytes;
-        return at;
-    }
-
-    std::vector<Rec> m_recs;
-    std::vector<std::unique_ptr<char[]>> m_blocks;
-    char* m_free = nullptr;
-    size_t m_left = 0;
+    int inTable = -1;
+    int blockedInTable = -1;
+    int newer = -1; // the NEWER record that stands for it
 };
 
-size_t tableSize(size_t count)
+struct TableLinks
 {
-    size_t size = 16;
-    while (size < count * 2)
-        size *= 2;
-    return size;
-}
-
-// The records of a set sharing each key, in the set's order, with a cursor that moves
-// past those already taken, so repeated keys cost no more than one walk along them.
-// Open addressing on the keys' hashes; keys are compared whenever hashes are equal.
-class KeyIndex
-{
-public:
-    KeyIndex(const RecordSet& set, Kind kind)
-        : m_set(set)
-        , m_kind(kind)
-        , m_slots(tableSize(set.size()))
-        , m_next(set.size(), -1)
-    {
-        for (int i = static_cast<int>(set.size()) - 1; i >= 0; --i) {
-            const quint64 hash = set[static_cast<size_t>(i)].hash[kind];
-            if (hash == 0)
-                continue;
-            Slot* slot = slotFor(set.key(static_cast<size_t>(i), kind), hash, true);
-            m_next[static_cast<size_t>(i)] = slot->first;
-            slot->first = slot->cursor = i;
-        }
-    }
-
-    // The first record with the key that is not taken yet (-1 when none) and, when all
-    // are, the first of them (-1 when no record has the key).
-    template <class Taken>
-    std::pair<int, int> find(std::string_view key, quint64 hash, const Taken& taken)
-    {
-        Slot* slot = hash == 0 ? nullptr : slotFor(key, hash, false);
-        if (!slot)
-            return {-1, -1};
-        while (slot->cursor >= 0 && taken(slot->cursor))
-            slot->cursor = m_next[static_cast<size_t>(slot->cursor)];
-        return {slot->cursor, slot->cursor >= 0 ? -1 : slot->first};
-    }
-
-private:
-    struct Slot
-    {
-        quint64 hash = 0;
-        int first = -1;
-        int cursor = -1;
-    };
-
-    Slot* slotFor(std::string_view key, quint64 hash, bool insert)
-    {
-        const size_t mask = m_slots.size() - 1;
-        for (size_t at = hash & mask;; at = (at + 1) & mask) {
-            Slot& slot = m_slots[at];
-            if (slot.first < 0) {
-                if (!insert)
-                    return nullptr;
-                slot.hash = hash;
-                return &slot;
-            }
-            if (slot.hash == hash && m_set.key(static_cast<size_t>(slot.first), m_kind) == key)
-                return &slot;
-        }
-    }
-
-    const RecordSet& m_set;
-    Kind m_kind;
-    std::vector<Slot> m_slots;
-    std::vector<int> m_next;
+    int base = -1;
+    int newer = -1;
+    bool taken() const { return base >= 0 || newer >= 0; }
 };
 
-// The hashes of every key of NEWER and BASE: a table record with none of them can
-// neither match nor change, and is not kept. A shared hash only keeps one for nothing.
-class HashFilter
+struct Links
 {
-public:
-    explicit HashFilter(const std::vector<const RecordSet*>& sets)
-    {
-        size_t count = 0;
-        for (const RecordSet* set : sets)
-            count += set->size() * 2;
-        m_slots.assign(tableSize(count), 0);
-        for (const RecordSet* set : sets) {
-            for (size_t i = 0; i < set->size(); ++i) {
-                for (const quint64 hash : (*set)[i].hash) {
-                    if (hash != 0)
-                        m_slots[place(hash)] = hash;
-                }
+    std::vector<NewerLinks> newer;
+    std::vector<BaseLinks> base;
+    std::vector<TableLinks> table;
+};
+
+// What the merge writes, in this order. Additions are numbered firstAddedNo onwards.
+struct Writes
+{
+    std::vector<qint64> removals;
+    std::vector<std::pair<qint64, size_t>> updates; // the table's No, NEWER's record
+    std::vector<size_t> additions;                  // NEWER's records
+    qint64 firstAddedNo = 0;
+
+    qint64 count() const { return static_cast<qint64>(removals.size() + updates.size() + additions.size()); }
+};
+
+struct Decisions
+{
+    Result result;
+    Writes writes;
+};
+
+Sources readSources(const QString& newerPath, const QString& basePath, const DbTool::CancelToken* cancel,
+                    DbTool::ProgressSteps* steps = nullptr)
+{
+    Sources sources;
+    sources.newer = readSource(newerPath, cancel);
+    if (steps)
+        (*steps)(1);
+    if (!basePath.isEmpty())
+        sources.base = readSource(basePath, cancel);
+    if (steps)
+        (*steps)(2);
+    return sources;
+}
+
+// The first record of a newspaper stands for it; later ones are repeats.
+std::vector<NewerLinks> findRepeats(const RecordSet& newer)
+{
+    std::vector<NewerLinks> links(newer.size());
+    std::array<KeyIndex, 2> index{KeyIndex(newer, ByUrl), KeyIndex(newer, ByName)};
+    const auto repeated = [&](int j) { return links[static_cast<size_t>(j)].repeatOf >= 0; };
+    for (size_t i = 0; i < newer.size(); ++i) {
+        for (const Kind kind : {ByUrl, ByName}) {
+            // The first record with the key that is no repeat; a later one is still undecided.
+            const int j = index[kind].find(newer.key(i, kind), newer[i].hash[kind], repeated).first;
+            if (j >= 0 && j < static_cast<int>(i)) {
+                links[i].repeatOf = j;
+                break;
             }
         }
     }
-    bool contains(quint64 hash) const { return hash != 0 && m_slots[place(hash)] == hash; }
-
-private:
-    // Where the hash is, or the empty slot where it would go.
-    size_t place(quint64 hash) const
-    {
-        const size_t mask = m_slots.size() - 1;
-        size_t at = hash & mask;
-        while (m_slots[at] != 0 && m_slots[at] != hash)
-            at = (at + 1) & mask;
-        return at;
-    }
-    std::vector<quint64> m_slots;
-};
-
-// Where a record stands in its source, for the report: "line 4 of NEWER", "No 9 of BASE".
-QString where(const RecordSet& set, int i, const char* source)
-{
-    const RecordSet::Rec& rec = set[static_cast<size_t>(i)];
-    return rec.line > 0 ? QStringLiteral("line %1 of %2").arg(rec.line).arg(QLatin1String(source))
-                        : QStringLiteral("No %1 of %2").arg(rec.no).arg(QLatin1String(source));
-}
-
-bool isSqliteFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && file.read(16) == QByteArray("SQLite format 3\0", 16);
-}
-
-// Whether UTF-8 text may hold a character the table refuses: a control character, or
-// one of the line breaks U+0085, U+2028 and U+2029.
-bool mayBeRefused(std::string_view text)
-{
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7f || c == 0xc2 || c == 0xe2)
-            return true;
-    }
-    return false;
-}
-
-// Every record of a directory table or a CSV file, refusing texts the table may not hold.
-RecordSet readSource(const QString& path)
-{
-    if (!QFileInfo(path).isFile()) {
-        throw AppError(QFileInfo::exists(path) ? QStringLiteral("Cannot read %1: it is not a file").arg(path)
-                                               : QStringLiteral("Cannot read %1: the file does not exist").arg(path));
-    }
-    RecordSet set;
-    Keys keys;
-    std::array<std::string_view, Field::TextCount> texts;
-    if (isSqliteFile(path)) {
-        sqlite::Database db(path, sqlite::Database::Mode::ReadOnly);
-        TableSchema::verify(db);
-        sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
-        while (st.step()) {
-            for (int i = 0; i < Field::TextCount; ++i)
-                texts[static_cast<size_t>(i)] = st.text(i + 1);
-            if (std::any_of(texts.begin(), texts.end(), mayBeRefused)) {
-                RecordTexts check;
-                for (int i = 0; i < Field::TextCount; ++i)
-                    check[static_cast<size_t>(i)] = st.string(i + 1);
-                if (const QString reason = CsvRecords::refusal(check); !reason.isEmpty()) {
-                    throw AppError(
-                        QStringLiteral("%1, No %2: %3; %4").arg(path).arg(st.int64(0)).arg(reason, NothingMerged));
-                }
-            }
-            keys.make(texts[Field::Url - 1], texts[Field::Name - 1], texts[Field::Country - 1]);
-            set.add(st.int64(0), 0, texts, keys);
-        }
-        return set;
-    }
-    CsvRecords::read(path, NothingMerged, [&](CsvRecords::Row& row) {
-        std::array<QByteArray, Field::TextCount> utf8;
-        for (size_t i = 0; i < utf8.size(); ++i) {
-            utf8[i] = row.text[i].toUtf8();
-            texts[i] = std::string_view(utf8[i].constData(), static_cast<size_t>(utf8[i].size()));
-        }
-        keys.make(texts[Field::Url - 1], texts[Field::Name - 1], texts[Field::Country - 1]);
-        set.add(row.no, row.line, texts, keys);
-    });
-    return set;
+    return links;
 }
 
 // Pairs each record of `from` that `use` accepts with a record of the other side: by
 // address first, for every record, then by name and country for those still unpaired.
-// A record whose only matches are already taken is blocked by the first of them.
-template <class Use, class Taken, class Take>
-void pairUp(const RecordSet& from, std::array<KeyIndex, 2>& to, const Use& use, const Taken& taken, const Take& take,
-            std::vector<int>& partner, std::vector<int>& blocked)
+// A record whose only matches are already taken is blocked by the first of them
+// (`blocked` may be null where that is of no interest).
+template <class Link, class Use, class Taken, class Take>
+void pairUp(const RecordSet& from, std::array<KeyIndex, 2>& to, std::vector<Link>& links, int Link::*partner,
+            int Link::*blocked, const Use& use, const Taken& taken, const Take& take)
 {
     for (const Kind kind : {ByUrl, ByName}) {
         for (size_t i = 0; i < from.size(); ++i) {
-            if (!use(i) || partner[i] >= 0)
+            Link& link = links[i];
+            if (!use(i) || link.*partner >= 0)
                 continue;
             const auto [free, first] = to[kind].find(from.key(i, kind), from[i].hash[kind], taken);
             if (free >= 0) {
-                partner[i] = free;
-                blocked[i] = -1;
+                link.*partner = free;
+                if (blocked)
+                    link.*blocked = -1;
                 take(free, static_cast<int>(i));
-            } else if (first >= 0 && blocked[i] < 0) {
-                blocked[i] = first;
+            } else if (first >= 0 && blocked && link.*blocked < 0) {
+                link.*blocked = first;
             }
         }
     }
 }
 
-QString differences(const RecordTexts& from, const RecordTexts& to)
+// BASE's records in the table, NEWER's in BASE, and NEWER's other records in the
+// table's records that no BASE record has.
+void matchUp(const Sources& sources, const RecordSet& table, Links& links)
 {
-    QStringList parts;
-    for (int i = 0; i < Field::TextCount; ++i) {
-        const QString& a = from[static_cast<size_t>(i)];
-        const QString& b = to[static_cast<size_t>(i)];
-        if (a != b) {
-            parts << QStringLiteral("%1: %2 -> %3")
-                         .arg(QLatin1String(Field::columnNames()[i + 1]), a.isEmpty() ? QStringLiteral("(blank)") : a,
-                              b.isEmpty() ? QStringLiteral("(blank)") : b);
-        }
-    }
-    return parts.join(QStringLiteral("; "));
+    const RecordSet& newer = sources.newer;
+    const RecordSet& base = sources.base;
+    links.base.assign(base.size(), BaseLinks());
+    links.table.assign(table.size(), TableLinks());
+    std::array<KeyIndex, 2> tableIndex{KeyIndex(table, ByUrl), KeyIndex(table, ByName)};
+    std::array<KeyIndex, 2> baseIndex{KeyIndex(base, ByUrl), KeyIndex(base, ByName)};
+    const auto tableTaken = [&](int t) { return links.table[static_cast<size_t>(t)].taken(); };
+    const auto baseTaken = [&](int b) { return links.base[static_cast<size_t>(b)].newer >= 0; };
+    const auto takeBase = [&](int b, int n) { links.base[static_cast<size_t>(b)].newer = n; };
+    const auto repeat = [&](size_t i) { return links.newer[i].repeatOf >= 0; };
+
+    pairUp(
+        base, tableIndex, links.base, &BaseLinks::inTable, &BaseLinks::blockedInTable, [](size_t) { return true; },
+        tableTaken, [&](int t, int b) { links.table[static_cast<size_t>(t)].base = b; });
+    pairUp(
+        newer, baseIndex, links.newer, &NewerLinks::inBase, &NewerLinks::blockedInBase,
+        [&](size_t i) { return !repeat(i); }, baseTaken, takeBase);
+    // Repeats come second, so a BASE record only a repeat lists is never taken as removed.
+    pairUp(newer, baseIndex, links.newer, &NewerLinks::inBase, static_cast<int NewerLinks::*>(nullptr), repeat,
+           baseTaken, takeBase);
+    pairUp(
+        newer, tableIndex, links.newer, &NewerLinks::inTable, &NewerLinks::blockedInTable,
+        [&](size_t i) {
+            const NewerLinks& link = links.newer[i];
+            return !repeat(i) && link.inBase < 0 && link.blockedInBase < 0;
+        },
+        tableTaken, [&](int t, int n) { links.table[static_cast<size_t>(t)].newer = n; });
 }
 
-// The table's records that may share a key with NEWER or BASE, read in one pass; the
-// rest can neither match nor change. Also the highest number in use.
-RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& highest)
+// What becomes of every record of NEWER, then of BASE's records NEWER no longer has.
+Decisions decide(const Sources& sources, const RecordSet& table, const Links& links, bool threeWay)
 {
-    RecordSet relevant;
-    highest = 0;
-    Keys keys;
-    std::array<std::string_view, Field::TextCount> texts;
-    sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
-    while (st.step()) {
-        const qint64 no = st.int64(0);
-        highest = std::max(highest, no);
-        for (int i = 0; i < Field::TextCount; ++i)
-            texts[static_cast<size_t>(i)] = st.text(i + 1);
-        keys.make(texts[Field::Url - 1], texts[Field::Name - 1], texts[Field::Country - 1]);
-        if (wanted.contains(hashOf(keys.url)) || wanted.contains(hashOf(keys.name)))
-            relevant.add(no, 0, texts, keys);
+    const RecordSet& newer = sources.newer;
+    const RecordSet& base = sources.base;
+    Decisions decisions;
+    decisions.result.threeWay = threeWay;
+    Writes& writes = decisions.writes;
+    auto note = [&](Action action, qint64 no, RecordTexts fields, QString diff, QString reason) {
+        decisions.result.changes.push_back({action, no, std::move(fields), std::move(diff), std::move(reason)});
+    };
+    const QString tableKept = QStringLiteral("kept as DB has it");
+    for (size_t i = 0; i < newer.size(); ++i) {
+        const NewerLinks& link = links.newer[i];
+        if (link.repeatOf >= 0) {
+            note(Action::Kept, 0, newer.texts(i), QString(),
+                 QStringLiteral("the same newspaper as %1, which is used instead")
+                     .arg(where(newer, link.repeatOf, "NEWER")));
+        } else if (newer.keyless(i)) {
+            note(Action::Kept, 0, newer.texts(i), QString(),
+                 QStringLiteral("it has neither a web address nor a name to be matched by"));
+        } else if (const int b = link.inBase; b >= 0) {
+            const int t = links.base[static_cast<size_t>(b)].inTable;
+            if (newer.sameTexts(i, base, static_cast<size_t>(b)))
+                continue; // NEWER left it alone: whatever the table did stays
+            if (t < 0) {
+                note(Action::Kept, 0, newer.texts(i), differences(base.texts(static_cast<size_t>(b)), newer.texts(i)),
+                     QStringLiteral("deleted in DB since BASE; NEWER changed it"));
+                continue;
+            }
+            const auto d = static_cast<size_t>(t);
+            if (table.sameTexts(d, newer, i))
+                continue; // both made the same change
+            if (table.sameTexts(d, base, static_cast<size_t>(b))) {
+                note(Action::Updated, table[d].no, newer.texts(i), differences(table.texts(d), newer.texts(i)),
+                     QString());
+                writes.updates.emplace_back(table[d].no, i);
+            } else {
+                note(Action::Conflict, table[d].no, table.texts(d), differences(table.texts(d), newer.texts(i)),
+                     QStringLiteral("changed in both DB and NEWER since BASE; ") + tableKept);
+            }
+        } else if (const int blockedBy = link.blockedInBase; blockedBy >= 0) {
+            note(Action::Kept, 0, newer.texts(i), QString(),
+                 QStringLiteral("it matches %1, which %2 stands for")
+                     .arg(where(base, blockedBy, "BASE"),
+                          where(newer, links.base[static_cast<size_t>(blockedBy)].newer, "NEWER")));
+        } else if (const int t = link.inTable; t >= 0) {
+            const auto d = static_cast<size_t>(t);
+            if (table.sameTexts(d, newer, i))
+                continue;
+            note(Action::Conflict, table[d].no, table.texts(d), differences(table.texts(d), newer.texts(i)),
+                 threeWay ? QStringLiteral("added in both DB and NEWER since BASE, differently; ") + tableKept
+                          : QStringLiteral("it differs from NEWER; without a base, ") + tableKept);
+        } else if (const int taken = link.blockedInTable; taken >= 0) {
+            const auto d = static_cast<size_t>(taken);
+            const TableLinks& owner = links.table[d];
+            const QString ownerName =
+                owner.newer >= 0 ? where(newer, owner.newer, "NEWER") : where(base, owner.base, "BASE");
+            note(Action::Kept, table[d].no, newer.texts(i), QString(),
+                 QStringLiteral("it matches No %1 of DB, which %2 stands for").arg(table[d].no).arg(ownerName));
+        } else {
+            note(Action::Added, 0, newer.texts(i), QString(), QString());
+            writes.additions.push_back(i);
+        }
     }
-    return relevant;
+    for (size_t b = 0; b < base.size(); ++b) {
+        const BaseLinks& link = links.base[b];
+        if (link.newer >= 0 || link.inTable < 0)
+            continue; // still in NEWER, or deleted on both sides
+        const auto d = static_cast<size_t>(link.inTable);
+        if (table.sameTexts(d, base, b)) {
+            note(Action::Removed, table[d].no, table.texts(d), QString(), QString());
+            writes.removals.push_back(table[d].no);
+        } else {
+            note(Action::Conflict, table[d].no, table.texts(d), differences(base.texts(b), table.texts(d)),
+                 QStringLiteral("removed in NEWER but changed in DB since BASE; ") + tableKept);
+        }
+    }
+    return decisions;
+}
+
+// New records are numbered after the highest number the table holds now; the report
+// lists them grouped by action.
+void numberAdded(Decisions& decisions, qint64 highest, const QString& dbPath)
+{
+    if (highest + static_cast<qint64>(decisions.writes.additions.size()) > RecordNumbers::Highest) {
+        throw AppError(QStringLiteral("Cannot merge into %1: the added records would be numbered beyond %2; %3")
+                           .arg(dbPath)
+                           .arg(RecordNumbers::Highest)
+                           .arg(NothingMerged));
+    }
+    decisions.writes.firstAddedNo = highest + 1;
+    qint64 next = highest;
+    std::vector<Change>& changes = decisions.result.changes;
+    for (Change& change : changes) {
+        if (change.action == Action::Added)
+            change.no = ++next;
+    }
+    std::stable_sort(changes.begin(), changes.end(),
+                     [](const Change& a, const Change& b) { return a.action < b.action; });
+}
+
+// Reads the table (inside the caller's transaction) and works the merge out.
+Decisions workOut(sqlite::Database& db, const QString& dbPath, const Sources& sources, Links& links, bool threeWay,
+                  const DbTool::CancelToken* cancel, DbTool::ProgressSteps* steps = nullptr)
+{
+    qint64 highest = 0;
+    const RecordSet table = readRelevant(db, HashFilter({&sources.newer, &sources.base}), highest, cancel);
+    if (steps)
+        (*steps)(3);
+    DbTool::stopIfCancelled(cancel, MergeCancelled);
+    matchUp(sources, table, links);
+    Decisions decisions = decide(sources, table, links, threeWay);
+    numberAdded(decisions, highest, dbPath);
+    if (steps)
+        (*steps)(4);
+    return decisions;
+}
+
+void writeChanges(sqlite::Database& db, const RecordSet& newer, const Writes& writes,
+                  const DbTool::Progress& progress = {}, const DbTool::CancelToken* cancel = nullptr)
+{
+    DbTool::ProgressSteps steps(progress, writes.count());
+    qint64 written = 0;
+    const auto wrote = [&] {
+        steps(++written);
+        if (written % 256 == 0)
+            DbTool::stopIfCancelled(cancel, MergeCancelled);
+    };
+    sqlite::Statement remove(db, "DELETE FROM newspapers WHERE No = ?1");
+    for (const qint64 no : writes.removals) {
+        remove.reset();
+        remove.bind(1, no);
+        remove.run();
+        wrote();
+    }
+    sqlite::Statement update(db, "UPDATE newspapers SET Name = ?2, Url = ?3, Country = ?4, State = ?5, City = ?6, "
+                                 "Category = ?7 WHERE No = ?1");
+    for (const auto& [no, i] : writes.updates) {
+        const std::array<QByteArray, Field::TextCount> texts = newer.utf8(i);
+        update.reset();
+        update.bind(1, no);
+        for (size_t f = 0; f < texts.size(); ++f) {
+            if (texts[f].isEmpty())
+                update.bindNull(static_cast<int>(f) + 2);
+            else
+                update.bind(static_cast<int>(f) + 2, texts[f]);
+        }
+        update.run();
+        wrote();
+    }
+    TableSchema::RecordInserter insert(db);
+    qint64 next = writes.firstAddedNo;
+    for (const size_t i : writes.additions) {
+        insert.insert(next++, newer.utf8(i));
+        wrote();
+    }
+    DbTool::stopIfCancelled(cancel, MergeCancelled);
+    steps.finish();
+}
+
+sqlite::Database openTable(const QString& dbPath, sqlite::Database::Mode mode)
+{
+    sqlite::Database db(dbPath, mode);
+    TableSchema::verify(db);
+    if (mode != sqlite::Database::Mode::ReadOnly && db.isReadOnly())
+        throw AppError(QStringLiteral("Cannot merge into %1: the file or its folder is read-only").arg(dbPath));
+    return db;
 }
 
 } // namespace
@@ -460,184 +356,98 @@ qint64 Result::count(Action action) const
 
 Result mergeInto(const QString& dbPath, const QString& newerPath, const Options& options)
 {
-    Result result;
-    result.threeWay = !options.basePath.isEmpty();
-    const RecordSet newer = readSource(newerPath);
-    const RecordSet base = result.threeWay ? readSource(options.basePath) : RecordSet();
-    const size_t nn = newer.size();
-    const size_t nb = base.size();
-
-    // NEWER's own repeats: the first record of a newspaper stands for it.
-    std::vector<int> repeatOf(nn, -1);
-    {
-        std::array<KeyIndex, 2> index{KeyIndex(newer, ByUrl), KeyIndex(newer, ByName)};
-        const auto repeated = [&](int j) { return repeatOf[static_cast<size_t>(j)] >= 0; };
-        for (size_t i = 0; i < nn; ++i) {
-            for (const Kind kind : {ByUrl, ByName}) {
-                // The first record with the key that is no repeat; a later one is still undecided.
-                const int j = index[kind].find(newer.key(i, kind), newer[i].hash[kind], repeated).first;
-                if (j >= 0 && j < static_cast<int>(i)) {
-                    repeatOf[i] = j;
-                    break;
-                }
-            }
-        }
-    }
+    if (!options.dryRun)
+        DbTool::refuseOutputOnInput(dbPath, {newerPath, options.basePath});
+    const Sources sources = readSources(newerPath, options.basePath, nullptr);
+    Links links;
+    links.newer = findRepeats(sources.newer);
 
     // The table is read inside the write transaction, so nobody writes between the read
     // and the merge's own writes.
-    sqlite::Database db(dbPath, options.dryRun ? sqlite::Database::Mode::ReadOnly : sqlite::Database::Mode::ReadWrite);
-    TableSchema::verify(db);
-    if (!options.dryRun && db.isReadOnly())
-        throw AppError(QStringLiteral("Cannot merge into %1: the file or its folder is read-only").arg(dbPath));
+    sqlite::Database db =
+        openTable(dbPath, options.dryRun ? sqlite::Database::Mode::ReadOnly : sqlite::Database::Mode::ReadWrite);
     std::optional<sqlite::Transaction> transaction;
     if (!options.dryRun)
         transaction.emplace(db, true);
-    qint64 highest = 0;
-    const RecordSet table = readRelevant(db, HashFilter({&newer, &base}), highest);
-    const size_t nt = table.size();
-
-    // Who stands for whom: BASE's records in the table, NEWER's in BASE, and NEWER's
-    // other records in the table's records that no BASE record has.
-    std::array<KeyIndex, 2> tableIndex{KeyIndex(table, ByUrl), KeyIndex(table, ByName)};
-    std::array<KeyIndex, 2> baseIndex{KeyIndex(base, ByUrl), KeyIndex(base, ByName)};
-    std::vector<int> baseInTable(nb, -1), baseBlocked(nb, -1), tableOfBase(nt, -1), tableOfNewer(nt, -1);
-    std::vector<int> newerInBase(nn, -1), newerBlockedInBase(nn, -1), baseOfNewer(nb, -1);
-    std::vector<int> newerInTable(nn, -1), newerBlockedInTable(nn, -1);
-    const auto tableTaken = [&](int t) { return tableOfBase[t] >= 0 || tableOfNewer[t] >= 0; };
-    pairUp(
-        base, tableIndex, [](size_t) { return true; }, tableTaken, [&](int t, int b) { tableOfBase[t] = b; },
-        baseInTable, baseBlocked);
-    const auto baseTaken = [&](int b) { return baseOfNewer[b] >= 0; };
-    const auto takeBase = [&](int b, int n) { baseOfNewer[b] = n; };
-    pairUp(
-        newer, baseIndex, [&](size_t i) { return repeatOf[i] < 0; }, baseTaken, takeBase, newerInBase,
-        newerBlockedInBase);
-    // Repeats come second, so a BASE record only a repeat lists is never taken as removed.
-    std::vector<int> unusedBlocked(nn, -1);
-    pairUp(
-        newer, baseIndex, [&](size_t i) { return repeatOf[i] >= 0; }, baseTaken, takeBase, newerInBase, unusedBlocked);
-    pairUp(
-        newer, tableIndex, [&](size_t i) { return repeatOf[i] < 0 && newerInBase[i] < 0 && newerBlockedInBase[i] < 0; },
-        tableTaken, [&](int t, int n) { tableOfNewer[t] = n; }, newerInTable, newerBlockedInTable);
-
-    std::vector<qint64> removals;
-    std::vector<std::pair<qint64, size_t>> updates; // the table's No, NEWER's record
-    std::vector<size_t> additions;                  // NEWER's records
-    auto note = [&](Action action, qint64 no, RecordTexts fields, QString diff, QString reason) {
-        result.changes.push_back({action, no, std::move(fields), std::move(diff), std::move(reason)});
-    };
-    const QString tableKept = QStringLiteral("kept as DB has it");
-    for (size_t i = 0; i < nn; ++i) {
-        if (repeatOf[i] >= 0) {
-            note(Action::Kept, 0, newer.texts(i), QString(),
-                 QStringLiteral("the same newspaper as %1, which is used instead")
-                     .arg(where(newer, repeatOf[i], "NEWER")));
-        } else if (newer.keyless(i)) {
-            note(Action::Kept, 0, newer.texts(i), QString(),
-                 QStringLiteral("it has neither a web address nor a name to be matched by"));
-        } else if (const int b = newerInBase[i]; b >= 0) {
-            const int t = baseInTable[static_cast<size_t>(b)];
-            if (newer.sameTexts(i, base, static_cast<size_t>(b)))
-                continue; // NEWER left it alone: whatever the table did stays
-            if (t < 0) {
-                note(Action::Kept, 0, newer.texts(i), differences(base.texts(static_cast<size_t>(b)), newer.texts(i)),
-                     QStringLiteral("deleted in DB since BASE; NEWER changed it"));
-                continue;
-            }
-            const auto d = static_cast<size_t>(t);
-            if (table.sameTexts(d, newer, i))
-                continue; // both made the same change
-            if (table.sameTexts(d, base, static_cast<size_t>(b))) {
-                note(Action::Updated, table[d].no, newer.texts(i), differences(table.texts(d), newer.texts(i)),
-                     QString());
-                updates.emplace_back(table[d].no, i);
-            } else {
-                note(Action::Conflict, table[d].no, table.texts(d), differences(table.texts(d), newer.texts(i)),
-                     QStringLiteral("changed in both DB and NEWER since BASE; ") + tableKept);
-            }
-        } else if (const int blockedBy = newerBlockedInBase[i]; blockedBy >= 0) {
-            note(Action::Kept, 0, newer.texts(i), QString(),
-                 QStringLiteral("it matches %1, which %2 stands for")
-                     .arg(where(base, blockedBy, "BASE"),
-                          where(newer, baseOfNewer[static_cast<size_t>(blockedBy)], "NEWER")));
-        } else if (const int t = newerInTable[i]; t >= 0) {
-            const auto d = static_cast<size_t>(t);
-            if (table.sameTexts(d, newer, i))
-                continue;
-            note(Action::Conflict, table[d].no, table.texts(d), differences(table.texts(d), newer.texts(i)),
-                 result.threeWay ? QStringLiteral("added in both DB and NEWER since BASE, differently; ") + tableKept
-                                 : QStringLiteral("it differs from NEWER; without a base, ") + tableKept);
-        } else if (const int taken = newerBlockedInTable[i]; taken >= 0) {
-            const auto d = static_cast<size_t>(taken);
-            const QString owner =
-                tableOfNewer[d] >= 0 ? where(newer, tableOfNewer[d], "NEWER") : where(base, tableOfBase[d], "BASE");
-            note(Action::Kept, table[d].no, newer.texts(i), QString(),
-                 QStringLiteral("it matches No %1 of DB, which %2 stands for").arg(table[d].no).arg(owner));
-        } else {
-            note(Action::Added, 0, newer.texts(i), QString(), QString());
-            additions.push_back(i);
-        }
-    }
-    for (size_t b = 0; b < nb; ++b) {
-        if (baseOfNewer[b] >= 0 || baseInTable[b] < 0)
-            continue; // still in NEWER, or deleted on both sides
-        const auto d = static_cast<size_t>(baseInTable[b]);
-        if (table.sameTexts(d, base, b)) {
-            note(Action::Removed, table[d].no, table.texts(d), QString(), QString());
-            removals.push_back(table[d].no);
-        } else {
-            note(Action::Conflict, table[d].no, table.texts(d), differences(base.texts(b), table.texts(d)),
-                 QStringLiteral("removed in NEWER but changed in DB since BASE; ") + tableKept);
-        }
-    }
-
-    // New records are numbered after the highest number the table holds now.
-    if (highest + static_cast<qint64>(additions.size()) > RecordNumbers::Highest) {
-        throw AppError(QStringLiteral("Cannot merge into %1: the added records would be numbered beyond %2; %3")
-                           .arg(dbPath)
-                           .arg(RecordNumbers::Highest)
-                           .arg(NothingMerged));
-    }
-    qint64 next = highest;
-    for (Change& change : result.changes) {
-        if (change.action == Action::Added)
-            change.no = ++next;
-    }
-    std::stable_sort(result.changes.begin(), result.changes.end(),
-                     [](const Change& a, const Change& b) { return a.action < b.action; });
-
-    if (!options.dryRun) {
-        sqlite::Statement remove(db, "DELETE FROM newspapers WHERE No = ?1");
-        for (const qint64 no : removals) {
-            remove.reset();
-            remove.bind(1, no);
-            remove.run();
-        }
-        sqlite::Statement update(db, "UPDATE newspapers SET Name = ?2, Url = ?3, Country = ?4, State = ?5, City = ?6, "
-                                     "Category = ?7 WHERE No = ?1");
-        for (const auto& [no, i] : updates) {
-            const std::array<QByteArray, Field::TextCount> texts = newer.utf8(i);
-            update.reset();
-            update.bind(1, no);
-            for (size_t f = 0; f < texts.size(); ++f) {
-                if (texts[f].isEmpty())
-                    update.bindNull(static_cast<int>(f) + 2);
-                else
-                    update.bind(static_cast<int>(f) + 2, texts[f]);
-            }
-            update.run();
-        }
-        TableSchema::RecordInserter insert(db);
-        next = highest;
-        for (const size_t i : additions)
-            insert.insert(++next, newer.utf8(i));
-    }
+    Decisions decisions = workOut(db, dbPath, sources, links, !options.basePath.isEmpty(), nullptr);
+    if (!options.dryRun)
+        writeChanges(db, sources.newer, decisions.writes);
     if (options.beforeCommit)
-        options.beforeCommit(result);
+        options.beforeCommit(decisions.result);
     if (transaction)
         transaction->commit();
-    return result;
+    return std::move(decisions.result);
+}
+
+// The plan's own connection, and how to tell the table is still the one it read.
+struct Plan::State
+{
+    QString dbPath;
+    RecordSet newer; // the texts the updates and additions write
+    Decisions decisions;
+    sqlite::Database db;
+    qint64 dataVersion = 0;
+    TableFile::Stamp stamp;
+    bool applied = false;
+};
+
+Plan::Plan(std::unique_ptr<State> state)
+    : m_state(std::move(state))
+{
+}
+Plan::Plan(Plan&& other) noexcept = default;
+Plan& Plan::operator=(Plan&& other) noexcept = default;
+Plan::~Plan() = default;
+
+const Result& Plan::result() const
+{
+    return m_state->decisions.result;
+}
+
+Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePath, const DbTool::Progress& progress,
+          const DbTool::CancelToken* cancel)
+{
+    DbTool::refuseOutputOnInput(dbPath, {newerPath, basePath});
+    DbTool::ProgressSteps steps(progress, 4);
+    Sources sources = readSources(newerPath, basePath, cancel, &steps);
+    Links links;
+    links.newer = findRepeats(sources.newer);
+
+    auto state = std::make_unique<Plan::State>();
+    state->dbPath = dbPath;
+    state->db = openTable(dbPath, sqlite::Database::Mode::ReadWrite);
+    {
+        // The stamp and the version are of the very state the records are read in.
+        const TableFile::ReadLock lock(state->db);
+        state->stamp = TableFile::readStamp(state->db, dbPath);
+        state->dataVersion = state->db.dataVersion();
+        state->decisions = workOut(state->db, dbPath, sources, links, !basePath.isEmpty(), cancel, &steps);
+    }
+    state->newer = std::move(sources.newer);
+    steps.finish();
+    return Plan(std::move(state));
+}
+
+void apply(Plan& plan, const DbTool::Progress& progress, const DbTool::CancelToken* cancel)
+{
+    Plan::State& state = *plan.m_state;
+    if (state.applied)
+        throw AppError(QStringLiteral("Cannot merge into %1: this merge was applied already").arg(state.dbPath));
+    sqlite::Transaction transaction(state.db, true);
+    // Another program's commit shows in the version; a file put in the table's place,
+    // which the plan's connection would not even see, in the device and inode.
+    struct stat info;
+    const bool sameFile = ::stat(QFile::encodeName(state.dbPath).constData(), &info) == 0 &&
+                          static_cast<quint64>(info.st_dev) == state.stamp.device &&
+                          static_cast<quint64>(info.st_ino) == state.stamp.inode;
+    if (!sameFile || state.db.dataVersion() != state.dataVersion) {
+        throw AppError(
+            QStringLiteral("Cannot merge into %1: it was changed after the merge was planned; %2; plan it again")
+                .arg(state.dbPath, NothingMerged));
+    }
+    writeChanges(state.db, state.newer, state.decisions.writes, progress, cancel);
+    transaction.commit();
+    state.applied = true;
 }
 
 } // namespace merge

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "datatool/Work.h"
 #include "directory/Record.h"
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Brings a directory table up to date with a newer directory (a release's starter
@@ -60,7 +62,44 @@ struct Options
 // at dbPath, all in one write transaction that first reads the table; a dry run opens
 // it read-only. Throws AppError naming the file and the reason for an input that
 // cannot be read or holds a text the table may not hold (control characters, line
-// breaks), and for a write that fails; the table is then as it was.
+// breaks), and for a write that fails; the table is then as it was. Throws
+// DbTool::OutputIsInput when the table is NEWER or BASE itself (unless a dry run).
 Result mergeInto(const QString& dbPath, const QString& newerPath, const Options& options = {});
+
+// A merge in two steps, for a window that shows what a merge would do before doing it:
+// plan() works it out with the table only read; apply() writes exactly that, all or
+// none, provided no other program (nor the window itself) has written to the table
+// since. The plan keeps its own connection to the table until it is dropped; it may be
+// made on one thread and applied on another, one at a time.
+class Plan
+{
+public:
+    Plan(Plan&& other) noexcept;
+    Plan& operator=(Plan&& other) noexcept;
+    ~Plan();
+
+    // What apply() would do: added, updated, removed, conflicts and kept, with the
+    // records concerned.
+    const Result& result() const;
+
+private:
+    struct State;
+    explicit Plan(std::unique_ptr<State> state);
+    friend Plan plan(const QString&, const QString&, const QString&, const DbTool::Progress&,
+                     const DbTool::CancelToken*);
+    friend void apply(Plan&, const DbTool::Progress&, const DbTool::CancelToken*);
+    std::unique_ptr<State> m_state;
+};
+
+// basePath empty: a two-way merge. Progress counts four steps: NEWER, BASE and the table
+// read, then the records matched. Throws as mergeInto does, and DbTool::Cancelled.
+Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePath = QString(),
+          const DbTool::Progress& progress = {}, const DbTool::CancelToken* cancel = nullptr);
+
+// Writes the plan; progress counts the records written. Throws AppError "Cannot merge
+// into DB: it was changed after the merge was planned; nothing was merged" when the
+// table is no longer the one planned on, DbTool::Cancelled, and AppError for a failed
+// write; the table is then as it was. A plan is applied once at most.
+void apply(Plan& plan, const DbTool::Progress& progress = {}, const DbTool::CancelToken* cancel = nullptr);
 
 } // namespace merge

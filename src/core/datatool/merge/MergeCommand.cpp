@@ -1,10 +1,11 @@
 #include "datatool/merge/MergeCommand.h"
 
 #include "datatool/Csv.h"
+#include "datatool/OutputFile.h"
 #include "datatool/merge/Merge.h"
 #include "errors/AppError.h"
 
-#include <QSaveFile>
+#include <QIODevice>
 #include <cstdio>
 #include <memory>
 
@@ -58,14 +59,14 @@ QString parse(const QStringList& args, Arguments& out)
     return QString();
 }
 
-void write(QSaveFile& file, const QByteArray& bytes)
+void write(DbTool::OutputFile& file, const QByteArray& bytes)
 {
-    if (file.write(bytes) != bytes.size())
+    if (file.device().write(bytes) != bytes.size())
         throw AppError(
-            QStringLiteral("Cannot write %1: %2; nothing was merged").arg(file.fileName(), file.errorString()));
+            QStringLiteral("Cannot write %1: %2; nothing was merged").arg(file.path(), file.device().errorString()));
 }
 
-void writeReport(QSaveFile& file, const Result& result)
+void writeReport(DbTool::OutputFile& file, const Result& result)
 {
     write(file, Csv::formatRecord({QStringLiteral("Action"), QStringLiteral("No"), QStringLiteral("Name"),
                                    QStringLiteral("Url"), QStringLiteral("Country"), QStringLiteral("State"),
@@ -84,6 +85,10 @@ void writeReport(QSaveFile& file, const Result& result)
         }
     }
     write(file, pending);
+    // A stream cannot wait for the merge: it is finished here, and the merge is committed
+    // only once all of it went through.
+    if (file.isStream() && !file.commit())
+        throw AppError(QStringLiteral("Cannot write %1: %2; nothing was merged").arg(file.path(), file.errorString()));
 }
 
 } // namespace
@@ -96,12 +101,14 @@ int mergeCommand(const QStringList& arguments)
         return ExitWrongUse;
     }
     try {
+        // The report is never written over an input (mergeInto sees to the table).
+        if (!args.report.isEmpty())
+            DbTool::refuseOutputOnInput(args.report, {args.db, args.newer, args.base});
         // Opened first, so a report that cannot be written is known before the table changes.
-        std::unique_ptr<QSaveFile> report;
+        std::unique_ptr<DbTool::OutputFile> report;
         if (!args.report.isEmpty()) {
-            report = std::make_unique<QSaveFile>(args.report);
-            if (!report->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-                throw AppError(QStringLiteral("Cannot create %1: %2").arg(args.report, report->errorString()));
+            report = std::make_unique<DbTool::OutputFile>(args.report);
+            report->open();
         }
         Options options;
         options.basePath = args.base;
@@ -110,7 +117,7 @@ int mergeCommand(const QStringList& arguments)
         if (report)
             options.beforeCommit = [&](const Result& result) { writeReport(*report, result); };
         const Result result = mergeInto(args.db, args.newer, options);
-        if (report && !report->commit()) {
+        if (report && !report->isStream() && !report->commit()) {
             throw AppError(QStringLiteral("Cannot write %1: %2%3")
                                .arg(args.report, report->errorString(),
                                     args.dryRun ? QString() : QStringLiteral(" (the merge itself is done)")));
