@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -45,6 +46,18 @@ long statusKilobytes(const char* field)
             return line.mid(static_cast<qsizetype>(std::strlen(field)) + 1).trimmed().split(' ').first().toLong();
     }
     return -1;
+}
+
+// The processor time this process has used on all its threads, in milliseconds: unlike
+// the wall time, it hardly grows when other programs take turns on the cores.
+double processorMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
 QString loadAverage()
@@ -67,11 +80,13 @@ double textMegabytes(const QString& table)
 }
 
 // One load and one sort, as the program does them when it starts without its cache.
-// Prints: load ms, sort ms, resident kB after loading, peak kB after loading, peak kB.
+// Prints: load ms, sort ms, resident kB after loading, peak kB after loading, peak kB,
+// and the processor ms of loading and of sorting.
 int child(const QString& table, int position)
 {
     QElapsedTimer clock;
     clock.start();
+    const double startCpu = processorMs();
     RecordStore store;
     {
         sqlite::Database db(table, sqlite::Database::Mode::ReadOnly);
@@ -79,16 +94,21 @@ int child(const QString& table, int position)
         TableFile::loadAll(db, table, TableFile::readStamp(db, table), store);
     }
     const double loadMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+    const double loadCpu = processorMs() - startCpu;
     const long loadedKb = statusKilobytes("VmRSS:");
     const long loadPeakKb = statusKilobytes("VmHWM:");
     double sortMs = 0;
+    double sortCpu = 0;
     if (position > 0) {
         std::vector<RecordStore::Slot> order = OrderSort::byNumber(store);
+        const double before = processorMs();
         clock.restart();
         OrderSort::sortByText(order, store, position);
         sortMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        sortCpu = processorMs() - before;
     }
-    std::printf("%.3f %.3f %ld %ld %ld\n", loadMs, sortMs, loadedKb, loadPeakKb, statusKilobytes("VmHWM:"));
+    std::printf("%.3f %.3f %ld %ld %ld %.3f %.3f\n", loadMs, sortMs, loadedKb, loadPeakKb, statusKilobytes("VmHWM:"),
+                loadCpu, sortCpu);
     return 0;
 }
 
@@ -99,6 +119,8 @@ struct Sample
     double loadedMb = 0;
     double loadPeakMb = 0;
     double peakMb = 0;
+    double loadCpuMs = 0;
+    double sortCpuMs = 0;
 };
 
 bool runChild(const QString& table, int position, Sample& sample)
@@ -112,13 +134,15 @@ bool runChild(const QString& table, int position, Sample& sample)
         return false;
     }
     const QList<QByteArray> values = process.readAllStandardOutput().simplified().split(' ');
-    if (values.size() != 5)
+    if (values.size() != 7)
         return false;
     sample.loadMs = values[0].toDouble();
     sample.sortMs = values[1].toDouble();
     sample.loadedMb = values[2].toDouble() / 1024;
     sample.loadPeakMb = values[3].toDouble() / 1024;
     sample.peakMb = values[4].toDouble() / 1024;
+    sample.loadCpuMs = values[5].toDouble();
+    sample.sortCpuMs = values[6].toDouble();
     return true;
 }
 
@@ -148,7 +172,8 @@ bool measure(const QString& path, qint64 records, int runs)
     const double text = textMegabytes(path);
     std::printf("\n%lld records, %.1f MB of text (2.5x: %.1f MB); load average before: %s\n",
                 static_cast<long long>(records), text, 2.5 * text, qPrintable(loadAverage()));
-    std::printf("%-24s %10s %18s %10s %8s\n", "measurement", "median ms", "range ms", "peak MB", "x text");
+    std::printf("%-24s %10s %18s %10s %10s %8s\n", "measurement", "median ms", "range ms", "cpu ms", "peak MB",
+                "x text");
     std::map<int, std::vector<Sample>> samples;
     // Fields alternate within a run, so a burst of load elsewhere spreads over all.
     for (int run = 0; run < runs; ++run) {
@@ -159,35 +184,45 @@ bool measure(const QString& path, qint64 records, int runs)
             samples[position].push_back(sample);
         }
     }
-    auto line = [&](const char* label, const std::vector<double>& ms, double peakMb) {
-        std::printf("%-24s %10.1f %8.1f to %7.1f %10.1f %8.2f\n", label, median(ms),
-                    *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()), peakMb,
-                    peakMb / text);
+    // Wall time (median and range), processor time of all threads (median), peak memory.
+    auto line = [&](const char* label, const std::vector<double>& ms, const std::vector<double>& cpu, double peakMb) {
+        std::printf("%-24s %10.1f %8.1f to %7.1f %10.1f", label, median(ms), *std::min_element(ms.begin(), ms.end()),
+                    *std::max_element(ms.begin(), ms.end()), median(cpu));
+        if (peakMb > 0)
+            std::printf(" %10.1f %8.2f", peakMb, peakMb / text);
+        std::printf("\n");
     };
     std::vector<double> loads;
+    std::vector<double> loadCpu;
     double loadPeak = 0;
     double loaded = 0;
     for (const auto& [position, list] : samples) {
         for (const Sample& s : list) {
             loads.push_back(s.loadMs);
+            loadCpu.push_back(s.loadCpuMs);
             loadPeak = std::max(loadPeak, s.loadPeakMb);
             loaded = std::max(loaded, s.loadedMb);
         }
     }
-    line("loadAll", loads, loadPeak);
+    line("loadAll", loads, loadCpu, loadPeak);
     for (int position = 1; position <= 6; ++position) {
         std::vector<double> ms;
+        std::vector<double> cpu;
         double peak = 0;
         for (const Sample& s : samples[position]) {
             ms.push_back(s.sortMs);
+            cpu.push_back(s.sortCpuMs);
             peak = std::max(peak, s.peakMb);
         }
-        line(qPrintable(QStringLiteral("sortByText %1").arg(QLatin1String(FieldNames[position]))), ms, peak);
+        line(qPrintable(QStringLiteral("sortByText %1").arg(QLatin1String(FieldNames[position]))), ms, cpu, peak);
     }
     std::vector<double> startup;
-    for (const Sample& s : samples[1])
+    std::vector<double> startupCpu;
+    for (const Sample& s : samples[1]) {
         startup.push_back(s.loadMs + s.sortMs);
-    line("loadAll + Name order", startup, 0);
+        startupCpu.push_back(s.loadCpuMs + s.sortCpuMs);
+    }
+    line("loadAll + Name order", startup, startupCpu, 0);
     std::printf("resident after loading: %.1f MB; load average after: %s\n", loaded, qPrintable(loadAverage()));
     return true;
 }

@@ -178,6 +178,10 @@ public:
             page.store(nullptr, std::memory_order_relaxed);
         const uint64_t* ascii = page(0);
         std::copy(ascii, ascii + 128, m_ascii.begin());
+        for (unsigned c = 0; c < 128; ++c) {
+            if (((m_ascii[c] >> LengthShift) & 0x7u) == 1)
+                m_oneByte[c] = static_cast<uint8_t>(m_ascii[c]);
+        }
         // Pure ASCII text is readable when each of its characters is and no mapping joins
         // two ASCII characters.
         m_asciiReadable = std::none_of(m_ascii.begin(), m_ascii.end(), [](uint64_t e) { return e & Unreadable; }) &&
@@ -186,6 +190,8 @@ public:
     }
 
     uint64_t ascii(unsigned c) const { return m_ascii[c]; }
+    // The weight of a character of one byte that weighs one byte; 0 for any other byte.
+    const uint8_t* oneByteWeights() const { return m_oneByte.data(); }
     bool asciiReadable() const { return m_asciiReadable; }
 
     uint64_t entry(char32_t c) { return c < 0x80 ? m_ascii[c] : page(c >> 8)[c & 0xffu]; }
@@ -292,6 +298,7 @@ private:
     std::vector<std::unique_ptr<Page>> m_owned;
     std::mutex m_building;
     std::array<uint64_t, 128> m_ascii{};
+    std::array<uint8_t, 256> m_oneByte{};
     bool m_asciiReadable = false;
 };
 
@@ -375,6 +382,11 @@ bool primaryKeyReadable(std::string_view utf8)
         uint64_t e;
         if (c < 0x80) {
             e = t.ascii(c);
+            // No mapping joins two ASCII characters when pure ASCII is readable.
+            if (t.asciiReadable() && (!(e & Joins) || p + 1 == end || p[1] < 0x80)) {
+                ++p;
+                continue;
+            }
         } else {
             length = decode(p, end, c);
             if (length == 0)
@@ -399,23 +411,21 @@ uint64_t nextPrimaryBytes(std::string_view utf8, uint32_t& cursor)
     const auto* const end = begin + utf8.size();
     const auto* p = begin + (cursor & 0xffffffu);
     unsigned skip = cursor >> 24; // bytes of the character at p read before
+    const uint8_t* const oneByte = t.oneByteWeights();
     uint64_t bytes = 0;
     unsigned have = 0;
     while (p < end) {
+        if (skip == 0) { // most characters: one byte that weighs one byte
+            for (uint8_t weight; have < 8 && p < end && (weight = oneByte[*p]) != 0; ++p, ++have)
+                bytes = (bytes << 8) | weight;
+            if (have == 8 || p == end)
+                break;
+        }
         char32_t c = *p;
         unsigned length = 1;
         uint64_t e;
         if (c < 0x80) {
             e = t.ascii(c);
-            const auto count = static_cast<unsigned>((e >> LengthShift) & 0x7u);
-            if (skip == 0 && have + count <= 8) { // most characters, read whole
-                bytes = (bytes << (8 * count)) | (e & WeightMask);
-                have += count;
-                ++p;
-                if (have == 8)
-                    break;
-                continue;
-            }
         } else {
             length = decode(p, end, c);
             e = t.entry(c);
