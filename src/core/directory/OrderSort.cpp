@@ -156,6 +156,9 @@ public:
     }
 
     std::string_view text(Slot slot) const { return m_store.text(slot, m_position).value_or(std::string_view()); }
+    // The text as it is, blank or not, and its whole key, as compare() orders them.
+    std::optional<std::string_view> exactText(Slot slot) const { return m_store.text(slot, m_position); }
+    std::string wholeKey(Slot slot) const { return key(m_store, slot, m_position); }
 
     // Sets item to the slot's record and the first 8 bytes of its key; part: the caller's.
     void start(Item& item, Slot slot, unsigned part)
@@ -224,19 +227,20 @@ private:
 
 bool sameText(const Item* items, std::size_t n, const PrimaryKeys& keys)
 {
-    const std::string_view first = keys.text(items[0].slot);
-    return std::all_of(items + 1, items + n, [&](const Item& item) { return keys.text(item.slot) == first; });
+    const std::optional<std::string_view> first = keys.exactText(items[0].slot);
+    return std::all_of(items + 1, items + n, [&](const Item& item) { return keys.exactText(item.slot) == first; });
 }
 
-// Orders records whose primary keys are equal by their whole keys. They come in number
-// order, which equal keys keep; most often they are the same text, left as they are.
+// Orders records whose primary keys are equal by their whole keys (a blank before an
+// empty text). They come in number order, which equal keys keep; most often they are the
+// same text, left as they are.
 void orderByWholeKeys(Item* items, std::size_t n, const PrimaryKeys& keys)
 {
     if (sameText(items, n, keys))
         return;
     std::vector<std::string> whole(n);
     for (std::size_t i = 0; i < n; ++i)
-        whole[i] = Collation::key(keys.text(items[i].slot));
+        whole[i] = keys.wholeKey(items[i].slot);
     std::vector<std::uint32_t> order(n);
     std::iota(order.begin(), order.end(), 0u);
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return whole[a] < whole[b]; });
