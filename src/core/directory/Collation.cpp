@@ -138,10 +138,10 @@ constexpr uint64_t Unreadable = uint64_t(1) << 63;
 constexpr unsigned MaxCharBytes = 7;
 constexpr std::size_t MaxReadableText = std::size_t(1) << 24; // cursors keep 24 bits of offset
 
-class Table
+class PrimaryTable
 {
 public:
-    Table()
+    PrimaryTable()
     {
         // Both take milliseconds the first time: the collator's list of contractions,
         // and the element iterator's first opening.
@@ -302,9 +302,9 @@ private:
     bool m_asciiReadable = false;
 };
 
-Table& table()
+PrimaryTable& table()
 {
-    static Table instance;
+    static PrimaryTable instance;
     return instance;
 }
 
@@ -361,7 +361,7 @@ bool primaryKeyReadable(std::string_view utf8)
 {
     if (utf8.size() >= MaxReadableText)
         return false;
-    Table& t = table();
+    PrimaryTable& t = table();
     const auto* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
     const auto* p = begin;
     const auto* const end = p + utf8.size();
@@ -406,7 +406,7 @@ bool primaryKeyReadable(std::string_view utf8)
 uint64_t nextPrimaryBytes(std::string_view utf8, uint32_t& cursor)
 {
     constexpr uint64_t WeightMask = (uint64_t(1) << LengthShift) - 1;
-    Table& t = table();
+    PrimaryTable& t = table();
     const auto* const begin = reinterpret_cast<const unsigned char*>(utf8.data());
     const auto* const end = begin + utf8.size();
     const auto* p = begin + (cursor & 0xffffffu);

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
@@ -340,7 +340,7 @@ void sortRange(Item* items, Item* buffer, std::size_t n, std::size_t depth, cons
 void sortOnCores(Item* items, Item* buffer, std::size_t n, std::size_t depth, const PrimaryKeys& keys, unsigned parts)
 {
     for (;;) {
-        if (parts == 1 || n < g_bucketSortMinimum) {
+        if (parts == 1 || n < std::max<std::size_t>(g_bucketSortMinimum, 2)) {
             sortRange(items, buffer, n, depth, keys);
             return;
         }
