@@ -428,6 +428,8 @@ uint64_t nextPrimaryBytes(std::string_view utf8, uint32_t& cursor)
             e = t.ascii(c);
         } else {
             length = decode(p, end, c);
+            if (length == 0) // bytes that are not UTF-8, never in a readable text: stepped over
+                length = 1;
             e = t.entry(c);
         }
         const auto count = static_cast<unsigned>((e >> LengthShift) & 0x7u);
