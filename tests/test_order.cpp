@@ -60,6 +60,8 @@ void TestOrder::firstLevelSortMatchesTheCollatorOnEveryPath()
             text += pieces[random() % pieces.size()];
         if (no % 13 == 0) // keys that agree far beyond the depths where equal texts are looked for
             text = std::string(300, 'x') + text;
+        else if (no % 7 == 0) // keys that agree up to the middle of their third 8 bytes
+            text = "same first twenty " + text;
         RecordStore::ExactTexts texts{};
         if (no % 50 != 0) // a blank now and then, and empty texts when no piece was drawn
             texts[0] = text;
@@ -68,8 +70,9 @@ void TestOrder::firstLevelSortMatchesTheCollatorOnEveryPath()
     UErrorCode status = U_ZERO_ERROR;
     UCollator* collator = ucol_open("", &status);
     QVERIFY(U_SUCCESS(status));
-    // Sorted on one core, and split into buckets on every core.
-    for (const std::size_t bucketsFrom : {std::size_t(1) << 30, std::size_t(64)}) {
+    // Sorted on one core; split into buckets by a sample's keys, one bucket's items at a
+    // time; and with every record's item at once, split by the keys' leading bytes.
+    for (const std::size_t bucketsFrom : {std::size_t(1) << 30, std::size_t(1024), std::size_t(64)}) {
         OrderSort::setBucketSortMinimum(bucketsFrom);
         std::vector<RecordStore::Slot> sorted = OrderSort::byNumber(store);
         OrderSort::sortByText(sorted, store, Field::Name);

@@ -4,6 +4,7 @@
 #include "errors/AppError.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 namespace OrderSort {
 
@@ -19,8 +21,12 @@ namespace {
 // ranking its texts once each; collation keys cost far more than counting.
 constexpr std::size_t RankedMaximum = 4096;
 // From this many records on, the records are first split into buckets by the leading
-// bytes of their keys, on every core, and the buckets are then sorted on every core.
+// bytes of their keys, on every core, and the buckets are then sorted on every core:
+// holding items for one bucket at a time, a few bytes a record, up to ItemsFactor times
+// as many records, and an item of 16 bytes for every record at once (in two arrays) from
+// there on, which is faster, when the records' own memory outweighs the program's.
 std::atomic<std::size_t> g_bucketSortMinimum{1u << 16};
+constexpr std::size_t ItemsFactor = 32;
 // Below this many items a comparison sort beats the eight counting passes of the radix sort.
 constexpr std::size_t InsertionMaximum = 32;
 // Records whose keys still agree this deep in are checked for having the same text, from
@@ -188,18 +194,41 @@ public:
             item.chunk = Collation::nextPrimaryBytes(text(item.slot), item.cursor);
     }
 
-    // The same for many items, fetching each one's record and text from memory a few
-    // items ahead: records come out of order, and each would otherwise wait for memory.
+    // The first `levels` chunks of the slot's key, without keeping anything aside.
+    void leadingChunks(Slot slot, std::uint64_t* chunks, int levels, std::string& scratch) const
+    {
+        const std::string_view t = text(slot);
+        if (Collation::primaryKeyReadable(t)) {
+            std::uint32_t cursor = 0;
+            for (int level = 0; level < levels; ++level)
+                chunks[level] = Collation::nextPrimaryBytes(t, cursor);
+            return;
+        }
+        scratch.clear();
+        Collation::appendPrimaryKey(t, scratch);
+        for (int level = 0; level < levels; ++level)
+            chunks[level] = chunkAt(scratch, 8 * static_cast<std::size_t>(level));
+    }
+
+    // Before reading records[i] of n, fetches the record and the text of those a few slots
+    // ahead: records come out of order, and each would otherwise wait for memory.
+    void fetch(const Slot* records, std::size_t n, std::size_t i) const
+    {
+        if (i + 16 < n)
+            m_store.prefetch(records[i + 16]);
+        if (i + 8 < n)
+            __builtin_prefetch(text(records[i + 8]).data());
+    }
+
+    // The same as advance for many items, fetching ahead.
     template <class ItemAt>
     void advanceAll(std::size_t n, std::size_t depth, ItemAt itemAt) const
     {
-        constexpr std::size_t RecordAhead = 16;
-        constexpr std::size_t TextAhead = 8;
         for (std::size_t i = 0; i < n; ++i) {
-            if (i + RecordAhead < n)
-                m_store.prefetch(itemAt(i + RecordAhead).slot);
-            if (i + TextAhead < n)
-                __builtin_prefetch(text(itemAt(i + TextAhead).slot).data());
+            if (i + 16 < n)
+                m_store.prefetch(itemAt(i + 16).slot);
+            if (i + 8 < n)
+                __builtin_prefetch(text(itemAt(i + 8).slot).data());
             advance(itemAt(i), depth);
         }
     }
@@ -421,14 +450,88 @@ void sortOnCores(Item* items, Item* buffer, std::size_t n, std::size_t depth, co
     }
 }
 
+// Sorts a large sequence on every core without an item for every record at once. The
+// first 24 bytes of the keys of a sample split the order into buckets; each record goes
+// to its bucket by its own first 24 bytes, in number order, and the cores sort the
+// buckets one after another with items for one bucket alone, largest first. False, with
+// sequence untouched, when most records would share a bucket.
+bool sortInBuckets(std::vector<Slot>& sequence, PrimaryKeys& keys, unsigned parts)
+{
+    using Prefix = std::array<std::uint64_t, 3>;
+    const std::size_t n = sequence.size();
+    std::vector<Prefix> splitters(std::min<std::size_t>(n, 16384));
+    std::string scratch;
+    for (std::size_t i = 0; i < splitters.size(); ++i)
+        keys.leadingChunks(sequence[i * n / splitters.size()], splitters[i].data(), 3, scratch);
+    std::sort(splitters.begin(), splitters.end());
+    splitters.erase(std::unique(splitters.begin(), splitters.end()), splitters.end());
+    for (std::size_t i = 0, step = std::max<std::size_t>(1, splitters.size() / 1024); i * step < splitters.size(); ++i)
+        splitters[i] = splitters[i * step];
+    splitters.resize(std::min<std::size_t>(splitters.size(), 1024));
+    std::vector<std::uint16_t> bucketOf(n);
+    std::vector<std::vector<std::uint32_t>> next(parts, std::vector<std::uint32_t>(splitters.size() + 1));
+    onCores(parts, [&](unsigned part) {
+        const auto [from, to] = share(n, part, parts);
+        std::string mine;
+        Prefix prefix;
+        for (std::size_t i = from; i < to; ++i) {
+            keys.leadingChunks(sequence[i], prefix.data(), 3, mine);
+            bucketOf[i] = static_cast<std::uint16_t>(std::upper_bound(splitters.begin(), splitters.end(), prefix) -
+                                                     splitters.begin());
+            ++next[part][bucketOf[i]];
+        }
+    });
+    std::vector<std::pair<std::size_t, std::size_t>> buckets; // start, size
+    std::size_t placed = 0;
+    for (std::size_t b = 0; b <= splitters.size(); ++b) {
+        const std::size_t start = placed;
+        for (unsigned part = 0; part < parts; ++part)
+            placed += std::exchange(next[part][b], static_cast<std::uint32_t>(placed));
+        if (placed > start)
+            buckets.emplace_back(start, placed - start);
+    }
+    std::sort(buckets.begin(), buckets.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (buckets.front().second > n / 2)
+        return false;
+    std::vector<Slot> bucketed(n);
+    onCores(parts, [&](unsigned part) {
+        const auto [from, to] = share(n, part, parts);
+        for (std::size_t i = from; i < to; ++i)
+            bucketed[next[part][bucketOf[i]]++] = sequence[i];
+    });
+    std::vector<std::uint16_t>().swap(bucketOf);
+    std::atomic<std::size_t> taken{0};
+    onCores(parts, [&](unsigned part) {
+        std::vector<Item> items;
+        std::vector<Item> buffer;
+        for (std::size_t b = taken++; b < buckets.size(); b = taken++) {
+            const auto [start, size] = buckets[b];
+            items.resize(size);
+            buffer.resize(size);
+            const Slot* const records = bucketed.data() + start;
+            for (std::size_t i = 0; i < size; ++i) {
+                keys.fetch(records, size, i);
+                keys.start(items[i], records[i], part);
+            }
+            sortRange(items.data(), buffer.data(), size, 0, keys);
+            for (std::size_t i = 0; i < size; ++i)
+                bucketed[start + i] = items[i].slot;
+        }
+    });
+    sequence.swap(bucketed);
+    return true;
+}
+
 // Sorts sequence by the collation of `position`: by primary keys, which most records'
 // texts yield straight from their UTF-8, and by whole collation keys only among records
 // whose primary keys are equal.
 void sortByPrimaryKeys(std::vector<Slot>& sequence, const RecordStore& store, int position)
 {
     const std::size_t n = sequence.size();
-    const unsigned parts = n < g_bucketSortMinimum ? 1u : cores();
+    const unsigned parts = n < std::max<std::size_t>(g_bucketSortMinimum, 2) ? 1u : cores();
     PrimaryKeys keys(store, position, parts);
+    if (parts > 1 && n < ItemsFactor * g_bucketSortMinimum && sortInBuckets(sequence, keys, parts))
+        return;
     // Neither array needs its items set before they are written.
     const std::unique_ptr<Item[]> items(new Item[n]);
     {
