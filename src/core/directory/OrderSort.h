@@ -29,8 +29,10 @@ std::vector<Slot> byNumber(const RecordStore& store);
 void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position);
 
 // Fields of at least this many records are split into buckets by their keys' leading
-// bytes and sorted on every core (the default suits large tables; tests lower it to sort
-// small tables that way).
+// bytes and sorted on every core: up to 32 times as many with items for one bucket at a
+// time (a few bytes a record), beyond that with an item for every record at once, which
+// is faster but takes 32 bytes a record. The default suits large tables; tests lower it
+// to sort small tables both ways.
 void setBucketSortMinimum(std::size_t records);
 
 } // namespace OrderSort
