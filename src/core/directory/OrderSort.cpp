@@ -2,6 +2,7 @@
 
 #include "directory/Collation.h"
 #include "errors/AppError.h"
+#include "work/Parallel.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <numeric>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -33,40 +33,12 @@ constexpr std::size_t InsertionMaximum = 32;
 // here on at every doubling of the depth, so that long duplicates are not read to the end.
 constexpr std::size_t SameTextDepth = 32;
 
-unsigned cores()
-{
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-}
-
 // Part `part` of `parts` nearly equal parts of [0, n).
 std::pair<std::size_t, std::size_t> share(std::size_t n, unsigned part, unsigned parts)
 {
     return {n * part / parts, n * (part + 1) / parts};
 }
 
-// Runs work(part) for every part, the caller's thread taking part 0; rethrows the first
-// failure once all are done.
-void onCores(unsigned parts, const std::function<void(unsigned)>& work)
-{
-    std::vector<std::thread> helpers;
-    std::vector<std::exception_ptr> failures(parts);
-    auto run = [&](unsigned part) {
-        try {
-            work(part);
-        } catch (...) {
-            failures[part] = std::current_exception();
-        }
-    };
-    for (unsigned part = 1; part < parts; ++part)
-        helpers.emplace_back(run, part);
-    run(0);
-    for (std::thread& helper : helpers)
-        helper.join();
-    for (const std::exception_ptr& failure : failures) {
-        if (failure)
-            std::rethrow_exception(failure);
-    }
-}
 } // namespace
 
 std::string key(const RecordStore& store, Slot slot, int position)
@@ -374,7 +346,7 @@ void sortOnCores(Item* items, Item* buffer, std::size_t n, std::size_t depth, co
             return;
         }
         std::vector<std::uint64_t> differences(parts);
-        onCores(parts, [&](unsigned part) {
+        Parallel::forEachPart(parts, [&](unsigned part) {
             const auto [from, to] = share(n, part, parts);
             std::uint64_t differ = 0;
             for (std::size_t i = from; i < to; ++i)
@@ -390,7 +362,7 @@ void sortOnCores(Item* items, Item* buffer, std::size_t n, std::size_t depth, co
                 return;
             }
             depth += 8;
-            onCores(parts, [&](unsigned part) {
+            Parallel::forEachPart(parts, [&](unsigned part) {
                 const auto [from, to] = share(n, part, parts);
                 keys.advanceAll(to - from, depth, [&](std::size_t i) -> Item& { return items[from + i]; });
             });
@@ -401,7 +373,7 @@ void sortOnCores(Item* items, Item* buffer, std::size_t n, std::size_t depth, co
         auto digit = [shift](const Item& item) { return static_cast<std::size_t>((item.chunk >> shift) & 0xffffu); };
         constexpr std::size_t Digits = 1u << 16;
         std::vector<std::vector<std::uint32_t>> next(parts, std::vector<std::uint32_t>(Digits));
-        onCores(parts, [&](unsigned part) {
+        Parallel::forEachPart(parts, [&](unsigned part) {
             const auto [from, to] = share(n, part, parts);
             for (std::size_t i = from; i < to; ++i)
                 ++next[part][digit(items[i])];
@@ -424,7 +396,7 @@ void sortOnCores(Item* items, Item* buffer, std::size_t n, std::size_t depth, co
             if (placed > start)
                 buckets.push_back({start, placed - start});
         }
-        onCores(parts, [&](unsigned part) {
+        Parallel::forEachPart(parts, [&](unsigned part) {
             const auto [from, to] = share(n, part, parts);
             std::uint32_t* const at = next[part].data();
             for (std::size_t i = from; i < to; ++i)
@@ -439,7 +411,7 @@ void sortOnCores(Item* items, Item* buffer, std::size_t n, std::size_t depth, co
             first = 1;
         }
         std::atomic<std::size_t> taken{first};
-        onCores(parts, [&](unsigned) {
+        Parallel::forEachPart(parts, [&](unsigned) {
             for (std::size_t b = taken++; b < buckets.size(); b = taken++) {
                 const Bucket& bucket = buckets[b];
                 sortRange(buffer + bucket.start, items + bucket.start, bucket.size, depth, keys);
@@ -470,7 +442,7 @@ bool sortInBuckets(std::vector<Slot>& sequence, PrimaryKeys& keys, unsigned part
     splitters.resize(std::min<std::size_t>(splitters.size(), 1024));
     std::vector<std::uint16_t> bucketOf(n);
     std::vector<std::vector<std::uint32_t>> next(parts, std::vector<std::uint32_t>(splitters.size() + 1));
-    onCores(parts, [&](unsigned part) {
+    Parallel::forEachPart(parts, [&](unsigned part) {
         const auto [from, to] = share(n, part, parts);
         std::string mine;
         Prefix prefix;
@@ -494,14 +466,14 @@ bool sortInBuckets(std::vector<Slot>& sequence, PrimaryKeys& keys, unsigned part
     if (buckets.front().second > n / 2)
         return false;
     std::vector<Slot> bucketed(n);
-    onCores(parts, [&](unsigned part) {
+    Parallel::forEachPart(parts, [&](unsigned part) {
         const auto [from, to] = share(n, part, parts);
         for (std::size_t i = from; i < to; ++i)
             bucketed[next[part][bucketOf[i]]++] = sequence[i];
     });
     std::vector<std::uint16_t>().swap(bucketOf);
     std::atomic<std::size_t> taken{0};
-    onCores(parts, [&](unsigned part) {
+    Parallel::forEachPart(parts, [&](unsigned part) {
         std::vector<Item> items;
         std::vector<Item> buffer;
         for (std::size_t b = taken++; b < buckets.size(); b = taken++) {
@@ -528,7 +500,7 @@ bool sortInBuckets(std::vector<Slot>& sequence, PrimaryKeys& keys, unsigned part
 void sortByPrimaryKeys(std::vector<Slot>& sequence, const RecordStore& store, int position)
 {
     const std::size_t n = sequence.size();
-    const unsigned parts = n < std::max<std::size_t>(g_bucketSortMinimum, 2) ? 1u : cores();
+    const unsigned parts = n < std::max<std::size_t>(g_bucketSortMinimum, 2) ? 1u : Parallel::cores();
     PrimaryKeys keys(store, position, parts);
     if (parts > 1 && n < ItemsFactor * g_bucketSortMinimum && sortInBuckets(sequence, keys, parts))
         return;
@@ -536,7 +508,7 @@ void sortByPrimaryKeys(std::vector<Slot>& sequence, const RecordStore& store, in
     const std::unique_ptr<Item[]> items(new Item[n]);
     {
         const std::unique_ptr<Item[]> buffer(new Item[n]);
-        onCores(parts, [&](unsigned part) {
+        Parallel::forEachPart(parts, [&](unsigned part) {
             const auto [from, to] = share(n, part, parts);
             for (std::size_t i = from; i < to; ++i)
                 keys.start(items[i], sequence[i], part);

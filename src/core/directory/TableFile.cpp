@@ -2,6 +2,7 @@
 
 #include "directory/Sqlite.h"
 #include "errors/AppError.h"
+#include "work/Parallel.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -10,7 +11,6 @@
 #include <limits>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <thread>
 
 namespace TableFile {
 
@@ -31,7 +31,7 @@ qint64 single(sqlite::Database& db, const char* sql)
 // Where to split the numbers between two readers, or nothing when one reader is best.
 std::optional<qint64> middleNumber(sqlite::Database& db, qint64 count)
 {
-    if (count < g_parallelMinimum || std::thread::hardware_concurrency() < 2)
+    if (count < g_parallelMinimum || Parallel::cores() < 2)
         return std::nullopt;
     // min and max come straight from the number index, so this costs nothing.
     const qint64 low = single(db, "SELECT min(No) FROM newspapers");
@@ -134,24 +134,18 @@ void loadAll(sqlite::Database& db, const QString& path, const Stamp& stamp, Reco
     }
     RecordStore upper;
     bool sameState = false;
-    std::exception_ptr failure;
-    std::thread reader([&] {
-        try {
-            onOwnConnection(path, stamp, sameState, [&](sqlite::Database& own) { upper.load(own, *middle, Highest); });
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    try {
-        store.load(db, Lowest, *middle);
-    } catch (...) {
-        reader.join();
-        throw;
-    }
-    reader.join();
+    Parallel::both([&] { store.load(db, Lowest, *middle); },
+                   [&] {
+                       try {
+                           onOwnConnection(path, stamp, sameState,
+                                           [&](sqlite::Database& own) { upper.load(own, *middle, Highest); });
+                       } catch (const AppError&) {
+                           sameState = false; // no second connection now: its half is read below
+                       }
+                   });
     // Another program may have committed before the second reader began: read its half
     // here then, on the connection that holds the state being read.
-    if (failure || !sameState)
+    if (!sameState)
         upper.load(db, *middle, Highest);
     store.append(std::move(upper));
 }
@@ -233,25 +227,18 @@ Changes scan(const QString& path, const RecordStore& store, const std::vector<Sl
     std::vector<Change> upper;
     bool upperComplete = false;
     bool sameState = false;
-    std::exception_ptr failure;
-    std::thread reader([&] {
-        try {
-            onOwnConnection(path, changes.stamp, sameState, [&](sqlite::Database& own) {
-                upperComplete = compareRange(own, *middle, Highest, store, byNumber, limit, upper);
-            });
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
     bool lowerComplete = false;
-    try {
-        lowerComplete = compareRange(db, Lowest, *middle, store, byNumber, limit, changes.list);
-    } catch (...) {
-        reader.join();
-        throw;
-    }
-    reader.join();
-    if (failure || !sameState) {
+    Parallel::both([&] { lowerComplete = compareRange(db, Lowest, *middle, store, byNumber, limit, changes.list); },
+                   [&] {
+                       try {
+                           onOwnConnection(path, changes.stamp, sameState, [&](sqlite::Database& own) {
+                               upperComplete = compareRange(own, *middle, Highest, store, byNumber, limit, upper);
+                           });
+                       } catch (const AppError&) {
+                           sameState = false; // no second connection now: its half is read below
+                       }
+                   });
+    if (!sameState) {
         upper.clear();
         upperComplete = compareRange(db, *middle, Highest, store, byNumber, limit, upper);
     }

@@ -7,19 +7,29 @@
 
 namespace Parallel {
 
+unsigned cores()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
 unsigned partsFor(std::size_t n, std::size_t minimum)
 {
-    return n < minimum || n < 2 ? 1u : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    return n < minimum || n < 2 ? 1u : cores();
 }
 
 void onCores(std::size_t n, std::size_t minimum, const std::function<void(unsigned, std::size_t, std::size_t)>& work)
 {
     const unsigned parts = partsFor(n, minimum);
-    std::vector<std::exception_ptr> failures(parts);
     const std::size_t share = n / parts;
+    forEachPart(parts, [&](unsigned part) { work(part, share * part, part + 1 == parts ? n : share * (part + 1)); });
+}
+
+void forEachPart(unsigned parts, const std::function<void(unsigned)>& work)
+{
+    std::vector<std::exception_ptr> failures(parts);
     auto run = [&](unsigned part) {
         try {
-            work(part, share * part, part + 1 == parts ? n : share * (part + 1));
+            work(part);
         } catch (...) {
             failures[part] = std::current_exception();
         }
