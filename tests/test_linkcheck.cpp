@@ -377,27 +377,23 @@ void TestLinkCheck::windowChecksOnAWorkerAndActsOnlyOnUnchangedRecords()
                       {4, "Also gone", h + "/error", "", "", "", ""},
                       {5, "Slow", h + "/slow", "", "", "", ""}});
 
-    // On a worker with an event loop of its own, while this thread serves the answers;
-    // cancelled once only the slow one is left.
-    DbTool::CancelToken cancel;
-    std::atomic<int> told{0};
-    std::atomic<bool> toldElsewhere{true};
+    // On a worker with an event loop of its own, while this thread serves the answers and
+    // watches its progress; cancelled once only the slow one is left.
+    Progress progress;
     TableCheck check;
     std::unique_ptr<QThread> worker(QThread::create([&] {
-        check = checkTable(
-            folder.tablePath(), {4, 30000, {}},
-            [&](const CheckProgress& tally) {
-                ++told;
-                toldElsewhere = toldElsewhere && QThread::currentThread() != qApp->thread();
-                if (tally.done == 4)
-                    cancel.cancel();
-            },
-            &cancel);
+        check = checkTable(folder.tablePath(), {4, 30000, {}}, progress);
     }));
     worker->start();
+    QTRY_COMPARE_WITH_TIMEOUT(progress.done(), 4, 20000);
+    QCOMPARE(progress.total(), 5);
+    QCOMPARE(progress.tally(static_cast<int>(Verdict::Moved)), 2);
+    QCOMPARE(progress.tally(static_cast<int>(Verdict::Broken)), 2);
+    progress.cancel();
     QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 20000);
     worker->wait();
-    QVERIFY(check.cancelled && told >= 5 && toldElsewhere);
+    QVERIFY(check.cancelled);
+    QCOMPARE(check.tally.done, 4);
     QCOMPARE(check.records.size(), size_t(5));
     QCOMPARE(check.records[1].result->verdict, Verdict::Moved);
     QCOMPARE(check.records[2].result->verdict, Verdict::Broken);

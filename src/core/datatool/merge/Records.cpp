@@ -11,7 +11,6 @@
 namespace merge {
 
 const QString NothingMerged = QStringLiteral("nothing was merged");
-const QString MergeCancelled = QStringLiteral("The merge was cancelled; nothing was merged");
 
 namespace {
 
@@ -118,7 +117,7 @@ QString differences(const RecordTexts& from, const RecordTexts& to)
     return parts.join(QStringLiteral("; "));
 }
 
-RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel)
+RecordSet readSource(const QString& path, const Progress& progress)
 {
     if (!QFileInfo(path).isFile()) {
         throw AppError(QFileInfo::exists(path) ? QStringLiteral("Cannot read %1: it is not a file").arg(path)
@@ -133,7 +132,7 @@ RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel)
         sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
         while (st.step()) {
             if (set.size() % CancelCheckEvery == 0)
-                DbTool::stopIfCancelled(cancel, MergeCancelled);
+                progress.checkCancelled();
             for (int i = 0; i < Field::TextCount; ++i)
                 texts[static_cast<size_t>(i)] = st.text(i + 1);
             if (std::any_of(texts.begin(), texts.end(), mayBeRefused)) {
@@ -152,7 +151,7 @@ RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel)
     }
     CsvRecords::read(path, NothingMerged, [&](CsvRecords::Row& row) {
         if (set.size() % CancelCheckEvery == 0)
-            DbTool::stopIfCancelled(cancel, MergeCancelled);
+            progress.checkCancelled();
         std::array<QByteArray, Field::TextCount> utf8;
         for (size_t i = 0; i < utf8.size(); ++i) {
             utf8[i] = row.text[i].toUtf8();
@@ -164,8 +163,7 @@ RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel)
     return set;
 }
 
-RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& highest,
-                       const DbTool::CancelToken* cancel)
+RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& highest, const Progress& progress)
 {
     RecordSet relevant;
     highest = 0;
@@ -174,7 +172,7 @@ RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& h
     sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
     for (qint64 read = 1; st.step(); ++read) {
         if (read % CancelCheckEvery == 0)
-            DbTool::stopIfCancelled(cancel, MergeCancelled);
+            progress.checkCancelled();
         const qint64 no = st.int64(0);
         highest = std::max(highest, no);
         for (int i = 0; i < Field::TextCount; ++i)
