@@ -4,6 +4,7 @@
 
 #include "CoreTestSupport.h"
 
+#include "datatool/AddressKey.h"
 #include "datatool/Csv.h"
 #include "datatool/DataOperations.h"
 
@@ -62,6 +63,7 @@ private slots:
     void importIsAllOrNothing();
     void cancelledExportLeavesNoFile();
     void mergeIsAppliedOnlyToThePlannedTable();
+    void addressFoundByTheMergesRule();
 };
 
 void TestDataOps::importIsAllOrNothing()
@@ -168,6 +170,26 @@ void TestDataOps::mergeIsAppliedOnlyToThePlannedTable()
                             "(SELECT * FROM newspapers ORDER BY No)"),
              QStringLiteral("1 Alpha News; 7 Written meanwhile ; 8 Gamma "));
     QVERIFY_THROWS_EXCEPTION(AppError, merge::apply(planned)); // once only
+}
+
+void TestDataOps::addressFoundByTheMergesRule()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{3, "Later", "https://www.example.com/News/", "", "", "", ""},
+                      {1, "First", "HTTP://WWW.Example.COM/News", "", "", "", ""},
+                      {2, "Munich", "https://MÜNCHEN.example.de/", "", "", "", ""},
+                      {4, "", "https://a_b.example.org/", "", "", "", ""}});
+    const QString db = folder.tablePath();
+    auto holder = [&](const char* address) {
+        const auto found = AddressKey::firstWithAddress(db, QString::fromUtf8(address));
+        return found ? QStringLiteral("%1 %2").arg(found->no).arg(found->name) : QStringLiteral("none");
+    };
+    QCOMPARE(holder("example.com/News"), QStringLiteral("1 First")); // the first by No
+    QCOMPARE(holder(" https://example.com/News/ "), QStringLiteral("1 First"));
+    QCOMPARE(holder("https://example.com/news"), QStringLiteral("none")); // the path keeps its case
+    QCOMPARE(holder("http://münchen.example.de"), QStringLiteral("2 Munich"));
+    QCOMPARE(holder("https://a_b.example.org"), QStringLiteral("4 ")); // LIKE's own characters escaped
+    QCOMPARE(holder("   "), QStringLiteral("none"));
 }
 
 QTEST_GUILESS_MAIN(TestDataOps)
