@@ -1,6 +1,8 @@
 #include "desktop/DesktopPlatform.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -11,12 +13,14 @@ bool DesktopShell::open(const QString& address)
     return QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
 }
 
-MessageBoxes::Answer DesktopMessageBoxes::show(QWidget* owner, const QString& text, const QString& caption, Style style)
+MessageBoxes::Answer DesktopMessageBoxes::show(QWidget* owner, const QString& text, const QString& caption, Style style,
+                                               const QString& description)
 {
     QMessageBox box(owner);
     box.setWindowTitle(caption);
     box.setText(text);
     box.setTextFormat(Qt::PlainText);
+    box.setAccessibleDescription(description);
     switch (style) {
     case Style::Plain:
         box.setIcon(QMessageBox::NoIcon);
@@ -34,4 +38,15 @@ MessageBoxes::Answer DesktopMessageBoxes::show(QWidget* owner, const QString& te
     }
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
+}
+
+QString DesktopFileDialogs::openFile(QWidget* owner, const QString& caption, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(owner, caption, QDir::homePath(), filter);
+}
+
+QString DesktopFileDialogs::saveFile(QWidget* owner, const QString& caption, const QString& suggested,
+                                     const QString& filter)
+{
+    return QFileDialog::getSaveFileName(owner, caption, QDir::home().filePath(suggested), filter);
 }
