@@ -61,7 +61,7 @@ public:
 };
 
 // Answers each file dialog with the next of `answers` (empty: the user cancelled), and
-// records the dialogs' captions.
+// records the dialogs' captions and the files chosen.
 class FakeFileDialogs : public FileDialogs
 {
 public:
@@ -72,6 +72,7 @@ public:
     }
     std::deque<QString> answers;
     QStringList asked;
+    QStringList answered;
 
 private:
     QString answer(const QString& caption)
@@ -81,6 +82,8 @@ private:
             return QString();
         const QString next = answers.front();
         answers.pop_front();
+        if (!next.isEmpty())
+            answered << next;
         return next;
     }
 };

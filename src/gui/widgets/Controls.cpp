@@ -22,7 +22,7 @@ namespace {
 class ListBox : public QComboBox
 {
 public:
-    using QComboBox::QComboBox;
+    explicit ListBox(QWidget* parent);
 
 protected:
     void paintEvent(QPaintEvent* event) override
@@ -43,7 +43,7 @@ protected:
         const QString text = fontMetrics().elidedText(option.currentText, Qt::ElideRight, field.width());
         painter.setLayoutDirection(TextDirectionDelegate::directionOf(text));
         painter.setPen(palette().color(QPalette::ButtonText));
-        painter.drawText(field, Qt::AlignRight | Qt::AlignVCenter, text);
+        painter.drawText(field, Qt::AlignAbsolute | Qt::AlignRight | Qt::AlignVCenter, text);
     }
 };
 
@@ -57,13 +57,11 @@ public:
         : QAccessibleWidget(combo, QAccessible::ComboBox)
     {
     }
+    // The name as any widget's: its accessible name, else its label's text.
     QString text(QAccessible::Text kind) const override
     {
-        const auto* combo = static_cast<const QComboBox*>(widget());
-        if (kind == QAccessible::Name)
-            return combo->accessibleName();
         if (kind == QAccessible::Value)
-            return combo->currentText();
+            return static_cast<const QComboBox*>(widget())->currentText();
         return QAccessibleWidget::text(kind);
     }
     QAccessible::State state() const override
@@ -86,14 +84,22 @@ public:
     }
 };
 
-constexpr const char* LabelledProperty = "kestroveLabelled";
-
 QAccessibleInterface* labelledComboBoxes(const QString&, QObject* object)
 {
-    auto* combo = qobject_cast<QComboBox*>(object);
-    if (combo && combo->property(LabelledProperty).toBool())
+    if (auto* combo = dynamic_cast<ListBox*>(object))
         return new LabelledComboBoxAccessible(combo);
     return nullptr;
+}
+
+ListBox::ListBox(QWidget* parent)
+    : QComboBox(parent)
+{
+    // Before anything asks for a list box's accessible interface, which is then kept.
+    static const bool installed = [] {
+        QAccessible::installFactory(labelledComboBoxes);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 } // namespace
@@ -127,18 +133,8 @@ QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool edit
 void labelFor(QLabel* label, QWidget* control)
 {
     label->setBuddy(control);
-    auto* combo = qobject_cast<QComboBox*>(control);
-    if (combo) {
-        // Before anything asks for the box's accessible interface, which is then kept.
-        static const bool installed = [] {
-            QAccessible::installFactory(labelledComboBoxes);
-            return true;
-        }();
-        Q_UNUSED(installed);
-        combo->setProperty(LabelledProperty, true);
-    }
     control->setAccessibleName(label->text());
-    if (combo) {
+    if (auto* combo = qobject_cast<QComboBox*>(control)) {
         if (combo->lineEdit())
             combo->lineEdit()->setAccessibleName(label->text());
         combo->view()->setAccessibleName(label->text());
