@@ -2,7 +2,7 @@
 // desktop seams: import, export, merge and the address check, each with its file dialog,
 // its work beside the window, its Cancel, its summary and the window it ends in.
 // KESTROVE_SCREENSHOTS=<folder> saves merge-report.png, link-check.png and
-// progress-line.png there.
+// progress-line.png there, made from the starter directory.
 
 #include "LinkTestServer.h"
 #include "TestSupport.h"
@@ -13,6 +13,7 @@
 #include "directory/Table.h"
 #include "mainwindow/MainWindow.h"
 #include "tools/LinkCheckWindow.h"
+#include "tools/MergeReportDialog.h"
 #include "widgets/WorkIndicator.h"
 
 #include <QAction>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QThread>
 #include <QToolButton>
 #include <QtTest>
 
@@ -52,10 +54,9 @@ QByteArray bytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-void saveScreenshot(QWidget* window, const char* file)
+void saveScreenshot(QWidget* window, const QString& folder, const char* file)
 {
-    if (const QString folder = qEnvironmentVariable("KESTROVE_SCREENSHOTS"); !folder.isEmpty())
-        window->grab().save(folder + QLatin1Char('/') + QLatin1String(file));
+    QVERIFY(window->grab().save(folder + QLatin1Char('/') + QLatin1String(file)));
 }
 
 // The program's own summaries, in the order shown; each must carry the program's name.
@@ -95,6 +96,7 @@ private slots:
     void mergeWritesOnlyWhatItsReportShowedOnceConfirmed();
     void checkListsWhatNeedsTheUserAndActsOnTheChosen();
     void longWorkShowsItsProgressAndHoldsBackCommands();
+    void screenshots();
 
 private:
     void showWindow();
@@ -221,10 +223,7 @@ void TestTools::mergeWritesOnlyWhatItsReportShowedOnceConfirmed()
 
     // Merge writes exactly that, and the grid shows it.
     t->files.answers = {newer, base};
-    whenModalOpens([](QWidget* report) {
-        saveScreenshot(report, "merge-report.png");
-        control<QPushButton>(*report, "mergeButton")->click();
-    });
+    whenModalOpens([](QWidget* report) { control<QPushButton>(*report, "mergeButton")->click(); });
     menuItem(*form, "mergeNewerDirectoryAction")->trigger();
     QCOMPARE(summaries(t->boxes),
              QStringList{
@@ -272,7 +271,6 @@ void TestTools::checkListsWhatNeedsTheUserAndActsOnTheChosen()
     whenModalOpens([&](QWidget* modal) {
         auto* window = qobject_cast<LinkCheckWindow*>(modal);
         QVERIFY(window);
-        saveScreenshot(window, "link-check.png");
         heading = control<QLabel>(*window, "checkSummary")->text();
         shown = window->rows();
         auto* list = control<QTableWidget>(*window, "checkList");
@@ -340,7 +338,6 @@ void TestTools::longWorkShowsItsProgressAndHoldsBackCommands()
     QCOMPARE(indicator->text(), QStringLiteral("Checking the web addresses\u2026"));
     auto* cancel = control<QToolButton>(*form, "workCancel");
     QVERIFY(cancel->isVisible());
-    saveScreenshot(form.get(), "progress-line.png");
 
     // A command given meanwhile waits for the check and its summary.
     int summariesWhenRead = -1;
@@ -359,6 +356,73 @@ void TestTools::longWorkShowsItsProgressAndHoldsBackCommands()
     QCOMPARE(summariesWhenRead, 1);
     QVERIFY(!indicator->isVisible());
     QCOMPARE(bytes(t->folder.tablePath()), before);
+}
+
+void TestTools::screenshots()
+{
+    const QString folder = qEnvironmentVariable("KESTROVE_SCREENSHOTS");
+    if (folder.isEmpty())
+        QSKIP("KESTROVE_SCREENSHOTS names no folder");
+    t->folder.makeTable();
+    DbTool::importCsv(t->folder.tablePath(), QStringLiteral(KESTROVE_STARTER_CSV));
+    showWindow();
+
+    // The progress line, under Read Now, as a long check shows it.
+    form->toolWork().setBackground(true);
+    form->toolWork().start({QStringLiteral("Checking the web addresses")}, [](Progress& progress) {
+        progress.beginStep(0, 420);
+        progress.setDone(157);
+        while (!progress.cancelled())
+            QThread::msleep(10);
+        return BackgroundWork::Completion([] {});
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(control<WorkIndicator>(*form, "workIndicator")->isVisible(), 5000);
+    QTest::qWait(150);
+    saveScreenshot(form.get(), folder, "progress-line.png");
+    form->toolWork().cancel();
+    form->toolWork().finish();
+
+    // The merge's report, for a newer directory that changes three newspapers.
+    const QByteArray header = "Name,Url,Country,State,City,Category\n";
+    t->folder.writeFile(QStringLiteral("base.csv"),
+                        header + "Clarín,https://www.clarin.com/,Argentina,,Buenos Aires,\n"
+                                 "La Nación,https://www.lanacion.com.ar/,Argentina,,Buenos Aires,\n"
+                                 "Página/12,https://www.pagina12.com.ar/,Argentina,,Buenos Aires,\n");
+    t->folder.writeFile(QStringLiteral("newer.csv"),
+                        header + "Clarín,https://www.clarin.com/,Argentina,,Buenos Aires,Politics\n"
+                                 "La Nación,https://www.lanacion.com.ar/,Argentina,,Buenos Aires,\n"
+                                 "Perfil,https://www.perfil.com/,Argentina,,Buenos Aires,Politics\n");
+    const merge::Plan plan = merge::plan(t->folder.tablePath(), t->folder.path(QStringLiteral("newer.csv")),
+                                         t->folder.path(QStringLiteral("base.csv")));
+    MergeReportDialog report(plan.result(), QStringLiteral("newer.csv"), QStringLiteral("base.csv"), form.get());
+    report.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&report));
+    saveScreenshot(&report, folder, "merge-report.png");
+
+    // The address check's list.
+    links::TableCheck check;
+    auto add = [&](const char* name, const char* url, links::Verdict verdict, int status, const char* finalOrReason) {
+        links::RecordCheck each;
+        each.record.no = static_cast<qint64>(check.records.size() + 1);
+        each.record.texts[Field::Name - 1] = QByteArray(name);
+        each.record.texts[Field::Url - 1] = QByteArray(url);
+        each.result =
+            links::LinkResult{verdict, status, QString::fromUtf8(finalOrReason), QString::fromUtf8(finalOrReason)};
+        check.records.push_back(each);
+        ++check.tally.counts[static_cast<size_t>(verdict)];
+    };
+    add("Ámbito Financiero", "http://www.ambito.com/", links::Verdict::Moved, 200, "https://www.ambito.com/");
+    add("Clarín", "https://www.clarin.com/edicion-impresa/", links::Verdict::Broken, 404, "404 Not Found");
+    add("Diario Popular", "https://www.diariopopular.com.ar/", links::Verdict::Unreachable, 0, "host not found");
+    add("La Voz del Interior", "http://lavoz.com.ar/", links::Verdict::Moved, 200, "https://www.lavoz.com.ar/");
+    add("Los Andes", "https://www.losandes.com.ar/", links::Verdict::Unreachable, 0, "no answer within 10 s");
+    check.tally.counts[static_cast<size_t>(links::Verdict::Ok)] = 412;
+    check.tally.counts[static_cast<size_t>(links::Verdict::Redirected)] = 3;
+    check.tally.total = check.tally.done = 420;
+    LinkCheckWindow window(t->platform, t->folder.tablePath(), check, form.get());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    saveScreenshot(&window, folder, "link-check.png");
 }
 
 QTEST_MAIN(TestTools)

@@ -1,6 +1,7 @@
 #include "tools/LinkCheckWindow.h"
 
 #include "desktop/ErrorReport.h"
+#include "directory/Collation.h"
 #include "errors/AppError.h"
 #include "lists/WebAddress.h"
 #include "mainwindow/MainWindow.h"
@@ -33,6 +34,24 @@ QString newspapers(qint64 count)
 {
     return count == 1 ? QStringLiteral("1 newspaper") : QStringLiteral("%1 newspapers").arg(count);
 }
+
+// A text sorted as the grid sorts: accented letters with their base letter.
+class TextItem : public QTableWidgetItem
+{
+public:
+    explicit TextItem(const QString& text)
+        : QTableWidgetItem(text)
+        , m_key(Collation::key(text.toStdString()))
+    {
+    }
+    bool operator<(const QTableWidgetItem& other) const override
+    {
+        return m_key < static_cast<const TextItem&>(other).m_key;
+    }
+
+private:
+    std::string m_key;
+};
 
 // The HTTP status, sorted as a number; none (no answer) first.
 class StatusItem : public QTableWidgetItem
@@ -157,14 +176,14 @@ void LinkCheckWindow::fill()
     for (int i = 0; i < static_cast<int>(m_records.size()); ++i) {
         const links::RecordCheck& each = m_records[static_cast<size_t>(i)];
         const links::LinkResult& result = *each.result;
-        auto* name = new QTableWidgetItem(each.record.text(Field::Name));
+        auto* name = new TextItem(each.record.text(Field::Name));
         name->setData(Qt::UserRole, i);
         m_list->setItem(i, NameColumn, name);
-        m_list->setItem(i, AddressColumn, new QTableWidgetItem(each.record.text(Field::Url)));
-        m_list->setItem(i, VerdictColumn, new QTableWidgetItem(links::verdictName(result.verdict)));
+        m_list->setItem(i, AddressColumn, new TextItem(each.record.text(Field::Url)));
+        m_list->setItem(i, VerdictColumn, new TextItem(links::verdictName(result.verdict)));
         m_list->setItem(i, StatusColumn, new StatusItem(result.status));
         m_list->setItem(i, NewAddressColumn,
-                        new QTableWidgetItem(result.verdict == Verdict::Moved ? result.finalUrl : result.reason));
+                        new TextItem(result.verdict == Verdict::Moved ? result.finalUrl : result.reason));
     }
     m_list->setColumnWidth(NameColumn, 150);
     m_list->setColumnWidth(AddressColumn, 190);

@@ -61,27 +61,46 @@ public:
     QString text(QAccessible::Text kind) const override
     {
         if (kind == QAccessible::Value)
-            return static_cast<const QComboBox*>(widget())->currentText();
+            return combo()->currentText();
         return QAccessibleWidget::text(kind);
+    }
+    // Its list first, then its edit field when it has one.
+    int childCount() const override { return combo()->lineEdit() ? 2 : 1; }
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index == 0)
+            return QAccessible::queryAccessibleInterface(combo()->view());
+        if (index == 1 && combo()->lineEdit())
+            return QAccessible::queryAccessibleInterface(combo()->lineEdit());
+        return nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        if (child && child->object() == combo()->view())
+            return 0;
+        if (child && combo()->lineEdit() && child->object() == combo()->lineEdit())
+            return 1;
+        return -1;
     }
     QAccessible::State state() const override
     {
         QAccessible::State state = QAccessibleWidget::state();
-        const auto* combo = static_cast<const QComboBox*>(widget());
-        state.editable = combo->isEditable();
+        state.editable = combo()->isEditable();
         state.expandable = true;
-        state.expanded = combo->view()->isVisible();
+        state.expanded = combo()->view()->isVisible();
         return state;
     }
     QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
     void doAction(const QString& action) override
     {
-        auto* combo = static_cast<QComboBox*>(widget());
         if (action == showMenuAction() || action == pressAction())
-            combo->showPopup();
+            combo()->showPopup();
         else
             QAccessibleWidget::doAction(action);
     }
+
+private:
+    QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
 };
 
 QAccessibleInterface* labelledComboBoxes(const QString&, QObject* object)
