@@ -57,15 +57,15 @@ void setWritable(const QString& folder, bool writable)
 class QuittingBoxes : public FakeMessageBoxes
 {
 public:
-    Answer show(QWidget* owner, const QString& text, const QString& caption, Style style,
-                const QString& description = QString()) override
+    Answer showWithDescription(QWidget* owner, const QString& text, const QString& caption, Style style,
+                               const QString& description) override
     {
         const QWidgetList windows = QApplication::topLevelWidgets();
         windowShown.push_back(std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); }));
         auto* quit = new QTimer(QCoreApplication::instance());
         QObject::connect(quit, &QTimer::timeout, QCoreApplication::instance(), &QCoreApplication::quit);
         quit->start(20);
-        return FakeMessageBoxes::show(owner, text, caption, style, description);
+        return FakeMessageBoxes::showWithDescription(owner, text, caption, style, description);
     }
     std::vector<bool> windowShown;
 };

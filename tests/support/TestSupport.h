@@ -36,8 +36,12 @@ public:
         Style style;
         QString description;
     };
-    Answer show(QWidget*, const QString& text, const QString& caption, Style style,
-                const QString& description = QString()) override
+    Answer show(QWidget* owner, const QString& text, const QString& caption, Style style) override
+    {
+        return showWithDescription(owner, text, caption, style, QString());
+    }
+    Answer showWithDescription(QWidget*, const QString& text, const QString& caption, Style style,
+                               const QString& description) override
     {
         shown.push_back({text, caption, style, description});
         if (answers.empty())

@@ -13,8 +13,14 @@ bool DesktopShell::open(const QString& address)
     return QDesktopServices::openUrl(QUrl(address, QUrl::TolerantMode));
 }
 
-MessageBoxes::Answer DesktopMessageBoxes::show(QWidget* owner, const QString& text, const QString& caption, Style style,
-                                               const QString& description)
+MessageBoxes::Answer DesktopMessageBoxes::show(QWidget* owner, const QString& text, const QString& caption, Style style)
+{
+    return showWithDescription(owner, text, caption, style, QString());
+}
+
+MessageBoxes::Answer DesktopMessageBoxes::showWithDescription(QWidget* owner, const QString& text,
+                                                              const QString& caption, Style style,
+                                                              const QString& description)
 {
     QMessageBox box(owner);
     box.setWindowTitle(caption);
@@ -49,4 +55,10 @@ QString DesktopFileDialogs::saveFile(QWidget* owner, const QString& caption, con
                                      const QString& filter)
 {
     return QFileDialog::getSaveFileName(owner, caption, QDir::home().filePath(suggested), filter);
+}
+
+FileDialogs& desktopFileDialogs()
+{
+    static DesktopFileDialogs dialogs;
+    return dialogs;
 }

@@ -13,8 +13,9 @@ public:
 class DesktopMessageBoxes : public MessageBoxes
 {
 public:
-    Answer show(QWidget* owner, const QString& text, const QString& caption, Style style,
-                const QString& description = QString()) override;
+    Answer show(QWidget* owner, const QString& text, const QString& caption, Style style) override;
+    Answer showWithDescription(QWidget* owner, const QString& text, const QString& caption, Style style,
+                               const QString& description) override;
 };
 
 class DesktopFileDialogs : public FileDialogs

@@ -39,10 +39,15 @@ public:
     };
 
     virtual ~MessageBoxes() = default;
-    // `description` is what a screen reader says of the box beside its text (such as the
-    // newspaper a question is about); empty for none.
-    virtual Answer show(QWidget* owner, const QString& text, const QString& caption, Style style,
-                        const QString& description = QString()) = 0;
+    virtual Answer show(QWidget* owner, const QString& text, const QString& caption, Style style) = 0;
+    // The same box, with what a screen reader says of it beside its text (such as the
+    // newspaper a question is about); a desktop that cannot say it shows the box alone.
+    virtual Answer showWithDescription(QWidget* owner, const QString& text, const QString& caption, Style style,
+                                       const QString& description)
+    {
+        Q_UNUSED(description);
+        return show(owner, text, caption, style);
+    }
 };
 
 // The desktop's dialogs for choosing a file.
@@ -60,10 +65,13 @@ public:
                              const QString& filter) = 0;
 };
 
+// The desktop's own file dialogs (DesktopPlatform.cpp).
+FileDialogs& desktopFileDialogs();
+
 struct Platform
 {
     Shell& shell;
     MessageBoxes& boxes;
     const ProgramFolder& folder;
-    FileDialogs& files;
+    FileDialogs& files = desktopFileDialogs();
 };

@@ -479,8 +479,9 @@ void MainWindow::give(const QString& name, std::function<void()> command)
 
 bool MainWindow::confirm(const QString& question, const QString& description)
 {
-    return m_platform.boxes.show(this, question, QStringLiteral("Confirmation"), MessageBoxes::Style::Confirmation,
-                                 description) == MessageBoxes::Answer::Ok;
+    return m_platform.boxes.showWithDescription(this, question, QStringLiteral("Confirmation"),
+                                                MessageBoxes::Style::Confirmation,
+                                                description) == MessageBoxes::Answer::Ok;
 }
 
 void MainWindow::tell(const QString& summary)

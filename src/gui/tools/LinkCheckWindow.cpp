@@ -258,8 +258,9 @@ void LinkCheckWindow::deleteBroken()
                                  ? QStringLiteral("Are you sure you want to delete this record?")
                                  : QStringLiteral("Are you sure you want to delete these %1 records?").arg(rows.size());
     const QString description = QStringLiteral("The newspapers to delete: %1").arg(names.join(QLatin1String(", ")));
-    if (m_platform.boxes.show(this, question, QStringLiteral("Confirmation"), MessageBoxes::Style::Confirmation,
-                              description) != MessageBoxes::Answer::Ok)
+    if (m_platform.boxes.showWithDescription(this, question, QStringLiteral("Confirmation"),
+                                             MessageBoxes::Style::Confirmation,
+                                             description) != MessageBoxes::Answer::Ok)
         return;
     ErrorReport::guard(m_platform, this, [&] {
         const std::vector<links::ChangeOutcome> outcomes = links::deleteRecords(m_dbPath, records);
