@@ -88,7 +88,7 @@ private slots:
     void cleanup();
     void screenReadersHearLabelsAndDescriptions();
     void popupMenuOpensAtTheCurrentRowAndCopies();
-    void gridShowsTheCurrentRowDifferentlyWithFocus();
+    void focusShowsOnTheGridsCurrentRowAndOnButtons();
     void rightToLeftNamesAreLaidOutRightToLeft();
     void keyboardOnlySession();
 
@@ -190,7 +190,7 @@ void TestKeyboard::popupMenuOpensAtTheCurrentRowAndCopies()
     QCOMPARE(t->boxes.errors(), QStringList{"Invalid variant type conversion."});
 }
 
-void TestKeyboard::gridShowsTheCurrentRowDifferentlyWithFocus()
+void TestKeyboard::focusShowsOnTheGridsCurrentRowAndOnButtons()
 {
     showWindow({{1, "Alpha Post", "https://alpha.example.com/", "Peru", "", "", ""},
                 {2, "Beta Times", "https://beta.example.com/", "Peru", "", "", ""}});
@@ -212,6 +212,13 @@ void TestKeyboard::gridShowsTheCurrentRowDifferentlyWithFocus()
     const QSet<QRgb> unfocused = edgeColours();
     QCOMPARE(unfocused.size(), 1); // the row's highlight alone
     QVERIFY2(focused.size() >= 2 && focused != unfocused, "no focus frame on the current row");
+
+    // A picture button reached with Tab shows it has the focus.
+    const QImage plain = searchButton(*form)->grab().toImage();
+    webEdit(*form)->setFocus();
+    QTest::keyClick(webEdit(*form), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), searchButton(*form));
+    QVERIFY2(searchButton(*form)->grab().toImage() != plain, "no focus frame on the Search button");
 }
 
 void TestKeyboard::rightToLeftNamesAreLaidOutRightToLeft()

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
@@ -74,12 +75,34 @@ QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint,
     return result;
 }
 
+// A button that is all picture: the focus shows as a dotted frame over its edge, since
+// the picture leaves the style no room for its own.
+class PictureButton : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QToolButton::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QPainter painter(this);
+        const QRect frame = rect().adjusted(0, 0, -1, -1);
+        painter.setPen(QPen(palette().color(QPalette::Base), 1));
+        painter.drawRect(frame);
+        painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+        painter.drawRect(frame);
+    }
+};
+
 // The picture buttons take the focus from the keyboard (Tab), never from a click, so a
 // click leaves the focus where it was.
 QToolButton* pictureButton(QWidget* parent, const char* name, const QString& text, const QString& description,
                            const QString& picture, QRect geometry, QSize pictureSize)
 {
-    auto* result = new QToolButton(parent);
+    auto* result = new PictureButton(parent);
     result->setObjectName(QLatin1String(name));
     result->setGeometry(geometry);
     result->setAccessibleName(text);
