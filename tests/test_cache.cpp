@@ -3,6 +3,7 @@
 
 #include "CoreTestSupport.h"
 
+#include "datatool/DbTool.h"
 #include "datatool/Generator.h"
 #include "directory/Sqlite.h"
 #include "directory/Table.h"
@@ -69,6 +70,7 @@ private slots:
     void everyDamagedCacheIsRefused();
     void aCacheInPlaceOfALinkReplacesTheLink();
     void walTableHasNoDependableStamp();
+    void theDataToolLeavesACacheTheProgramTakes();
 
 private:
     void makeTable(const TempProgramFolder& folder, int generated);
@@ -215,8 +217,8 @@ void TestCache::aCacheBelongsOnlyToTheTableItWasWrittenFor()
     }
     // Their table copied over mine in place, as cat or cp do: the same file, size and counter.
     mine.writeFile(QStringLiteral("Data/list.db"), theirs.readFile(QStringLiteral("Data/list.db")));
-    QVERIFY(
-        TableCache::describe(mine.tablePath()).startsWith(QStringLiteral("the table file was rewritten or replaced")));
+    QVERIFY(TableCache::describe(mine.tablePath(), TableCache::pathFor(mine.tablePath()))
+                .startsWith(QStringLiteral("the table file was rewritten or replaced")));
     Table table;
     table.setFileName(mine.tablePath());
     table.setOrder(Field::Name);
@@ -245,7 +247,7 @@ void TestCache::everyDamagedCacheIsRefused()
         const TableFile::ReadLock lock(db);
         RecordStore store;
         TableCache::Orders orders;
-        return TableCache::read(path, TableFile::readStamp(db, path), store, orders);
+        return TableCache::read(cachePath, TableFile::readStamp(db, path), store, orders);
     };
     QVERIFY(accepted(good));
 
@@ -257,7 +259,7 @@ void TestCache::everyDamagedCacheIsRefused()
         for (int i = 0; i < changes; ++i)
             damaged[static_cast<int>(random() % damaged.size())] ^= static_cast<char>(1 + random() % 255);
         QVERIFY2(!accepted(damaged), qPrintable(QString::number(round)));
-        QVERIFY(!TableCache::describe(path).startsWith(QStringLiteral("the cache matches")));
+        QVERIFY(!TableCache::describe(path, cachePath).startsWith(QStringLiteral("the cache matches")));
     }
 
     // Made to pass the checksum, yet pointing outside itself: refused all the same.
@@ -311,6 +313,39 @@ void TestCache::walTableHasNoDependableStamp()
     QVERIFY(stamp().dependable());
     db.exec("PRAGMA journal_mode = WAL");
     QVERIFY(!stamp().dependable());
+}
+
+void TestCache::theDataToolLeavesACacheTheProgramTakes()
+{
+    TempProgramFolder folder;
+    const QString db = folder.path(QStringLiteral("new.db"));
+    const QString csv = folder.path(QStringLiteral("in.csv"));
+    folder.writeFile(QStringLiteral("in.csv"), "Name,Url,Country,State,City,Category\nZeta,https://z.example/,,,,\n"
+                                               "Alpha,https://a.example/,,,,\n");
+    auto taken = [&] {
+        Table table;
+        table.setFileName(db);
+        table.setOrder(Field::Name);
+        table.open();
+        if (!table.cacheIsCurrent())
+            return QStringLiteral("no cache");
+        return table.recordCount() == 0 ? QStringLiteral("empty") : table.field(Field::Name).asString();
+    };
+    QCOMPARE(DbTool::run({"create", db}), 0);
+    QCOMPARE(taken(), QStringLiteral("empty"));
+    QCOMPARE(DbTool::run({"import", db, csv}), 0);
+    QCOMPARE(taken(), QStringLiteral("Alpha"));
+    // A command that only reads leaves the cache as it is; one that writes leaves a new one.
+    QFile::remove(TableCache::pathFor(db));
+    QCOMPARE(DbTool::run({"export", db, folder.path(QStringLiteral("out.csv"))}), 0);
+    QVERIFY(!QFile::exists(TableCache::pathFor(db)));
+    folder.writeFile(QStringLiteral("newer.csv"), "Name,Url,Country,State,City,Category\n"
+                                                  "Aaa,https://aaa.example/,,,,\n");
+    QCOMPARE(DbTool::run({"merge", db, folder.path(QStringLiteral("newer.csv"))}), 0);
+    QCOMPARE(taken(), QStringLiteral("Aaa"));
+    QCOMPARE(DbTool::run({"generate", folder.path(QStringLiteral("g.db")), "50"}), 0);
+    QVERIFY(QFile::exists(TableCache::pathFor(folder.path(QStringLiteral("g.db")))));
+    QVERIFY(!QFile::exists(TableCache::pathFor(folder.path(QStringLiteral("out.csv")))));
 }
 
 QTEST_GUILESS_MAIN(TestCache)

@@ -3,6 +3,7 @@
 
 #include "CoreTestSupport.h"
 
+#include "directory/Table.h"
 #include "errors/AppError.h"
 #include "startup/CommandLine.h"
 #include "startup/DataLocation.h"
@@ -137,17 +138,23 @@ void TestLayout::layoutFollowsTheProgramFilesPlace()
         QFile(root + file).open(QIODevice::WriteOnly);
     }
     xdgDataHome.replace(QLatin1Char('@'), dir.path());
-    const DataLocation location = DataLocation::choose(root + program, {xdgDataHome, root + QStringLiteral("home")});
+    const DataLocation location =
+        DataLocation::choose(root + program, {xdgDataHome, root + QStringLiteral("home"), QString()});
     QCOMPARE(location.folder(), root + folder);
     QCOMPARE(location.installed(), installed);
     QCOMPARE(location.tablePath(), root + folder + QStringLiteral("Data/list.db"));
+    // The cache is derived data: in the user's cache folder when installed, where backups
+    // of the data folder do not take it; beside the table when portable.
+    QCOMPARE(location.cachePath(), installed ? root + QStringLiteral("home/.cache/kestrove-news/list.db.cache")
+                                             : location.tablePath() + QStringLiteral(".cache"));
 }
 
 void TestLayout::installedWithoutAnyHomeIsRefused()
 {
     TempInstall install;
-    QVERIFY_THROWS_EXCEPTION(AppError, DataLocation::choose(install.programFilePath(), {QString(), QString()}));
-    QVERIFY_THROWS_EXCEPTION(AppError, DataLocation::choose(install.programFilePath(), {"xdg", "home"}));
+    QVERIFY_THROWS_EXCEPTION(AppError,
+                             DataLocation::choose(install.programFilePath(), {QString(), QString(), QString()}));
+    QVERIFY_THROWS_EXCEPTION(AppError, DataLocation::choose(install.programFilePath(), {"xdg", "home", "cache"}));
     // A portable program needs neither.
     QCOMPARE(DataLocation::choose(install.path("kestrove-news"), {}).folder(), install.path(QString()));
 }
@@ -166,6 +173,21 @@ void TestLayout::firstStartCopiesTheStarterOnceAndPortableIsLeftAlone()
     QCOMPARE(bytes(location.basePath()), bytes(install.starterPath()));
     QCOMPARE(bytes(location.baseVersionPath()), QByteArray("1\n"));
     QVERIFY(!(QFileInfo(install.userPath(QString())).permissions() & QFileDevice::ReadOther)); // private
+
+    // The table's cache goes to the user's cache folder, made private, and the data tool
+    // finds the same place from the table's path; any other table keeps it beside.
+    {
+        Table table;
+        table.setFileName(location.tablePath());
+        table.setCacheFile(location.cachePath());
+        table.open();
+        QVERIFY(table.saveCache());
+    }
+    QCOMPARE(entries(install.path("home/.cache/kestrove-news")), QStringList{"list.db.cache"});
+    QVERIFY(!(QFileInfo(install.path("home/.cache/kestrove-news")).permissions() & QFileDevice::ReadOther));
+    QCOMPARE(entries(install.userPath("Data")), (QStringList{"base-version", "base.db", "list.db"}));
+    QCOMPARE(DataLocation::cachePathFor(location.tablePath(), install.env), location.cachePath());
+    QCOMPARE(DataLocation::cachePathFor(location.basePath(), install.env), location.basePath() + ".cache");
 
     // The user's own table is never replaced by a later start.
     insertRows(location.tablePath(), {{3, "Added", "", "", "", "", ""}});

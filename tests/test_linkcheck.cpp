@@ -208,6 +208,11 @@ void TestLinkCheck::applyRedirectsChangesOnlyMovedRecords()
 
 void TestLinkCheck::interruptKeepsWhatWasChecked()
 {
+#ifdef __SANITIZE_THREAD__
+    // QProcess starts the tool with vfork; a sanitizer lock another thread holds at that
+    // moment can hang the child before it runs the tool, and this test waits on it.
+    QSKIP("the tool's own process is not started reliably under ThreadSanitizer");
+#endif
     TestServer server;
     QVERIFY(server.listening);
     const QString h = server.base;

@@ -1,10 +1,12 @@
 #include "datatool/DbTool.h"
 
+#include "datatool/CacheAfterChange.h"
 #include "datatool/OutputFile.h"
 #include "datatool/links/LinkCommand.h"
 #include "datatool/merge/MergeCommand.h"
 #include "directory/TableCache.h"
 #include "errors/AppError.h"
+#include "startup/DataLocation.h"
 #include "startup/ProgramTitle.h"
 
 #include <QElapsedTimer>
@@ -205,7 +207,9 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
             if (problems.isEmpty())
                 std::printf("%s: ok\n", qUtf8Printable(args[0]));
             // The cache is derived data: whatever its state, the table is still fine.
-            std::printf("%s: cache: %s\n", qUtf8Printable(args[0]), qUtf8Printable(TableCache::describe(args[0])));
+            std::printf("%s: cache: %s\n", qUtf8Printable(args[0]),
+                        qUtf8Printable(TableCache::describe(
+                            args[0], DataLocation::cachePathFor(args[0], DataLocation::Environment::current()))));
             return problems.isEmpty() ? 0 : 1;
         }
         if (command == QLatin1String("generate")) {
@@ -241,7 +245,10 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
 
 int run(const QStringList& arguments, bool standardOutputClosed)
 {
-    return finishOutput(runCommand(arguments, standardOutputClosed));
+    const CacheAfterChange cache(arguments);
+    const int status = runCommand(arguments, standardOutputClosed);
+    cache.writeWhereChanged();
+    return finishOutput(status);
 }
 
 } // namespace DbTool

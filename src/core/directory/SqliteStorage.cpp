@@ -163,8 +163,9 @@ private:
 
 } // namespace
 
-SqliteStorage::SqliteStorage(QString path)
+SqliteStorage::SqliteStorage(QString path, QString cachePath)
     : m_path(std::move(path))
+    , m_cachePath(std::move(cachePath))
 {
 }
 
@@ -182,7 +183,7 @@ TableStorage::Loaded SqliteStorage::readAll(Progress& progress) const
         stamp = TableFile::readStamp(db, m_path);
         version = db.dataVersion();
         TableOrders::All cached;
-        loaded.fromCache = TableCache::read(m_path, stamp, loaded.data->store, cached);
+        loaded.fromCache = TableCache::read(m_cachePath, stamp, loaded.data->store, cached);
         if (loaded.fromCache)
             loaded.data->orders.setAll(std::move(cached));
         else
@@ -204,7 +205,7 @@ TableStorage::CacheWrite SqliteStorage::saveCache(const TableData& data, const T
                                                   Progress& progress) const
 {
     CacheWrite result;
-    result.problem = TableCache::write(m_path, stamp, data.store, data.orders.all(), progress);
+    result.problem = TableCache::write(m_cachePath, stamp, data.store, data.orders.all(), progress);
     result.written = result.problem.isEmpty();
     return result;
 }

@@ -2,11 +2,11 @@
 
 #include "directory/TableStorage.h"
 
-// The table in an SQLite file, with its cache beside it (see TableCache).
+// The table in an SQLite file, with its cache (see TableCache).
 class SqliteStorage : public TableStorage
 {
 public:
-    explicit SqliteStorage(QString path);
+    SqliteStorage(QString path, QString cachePath);
 
     QString path() const override { return m_path; }
     Loaded readAll(Progress& progress) const override;
@@ -15,4 +15,5 @@ public:
 
 private:
     QString m_path;
+    QString m_cachePath;
 };

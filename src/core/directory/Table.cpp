@@ -3,6 +3,7 @@
 #include "directory/ChangeReader.h"
 #include "directory/OrderSort.h"
 #include "directory/SqliteStorage.h"
+#include "directory/TableCache.h"
 #include "errors/AppError.h"
 #include "work/Progress.h"
 
@@ -52,10 +53,23 @@ void Table::setFileName(const QString& path)
     changeData();
     cacheIsOld();
     m_fileName = path;
+    m_cacheFile = TableCache::pathFor(path);
     m_storage.reset();
     m_connection.reset();
     m_data = std::make_shared<TableData>();
     m_view.forgetVerdicts();
+}
+
+void Table::setCacheFile(const QString& path)
+{
+    finishBackgroundWork();
+    if (m_active)
+        throw EngineError(QStringLiteral("Cannot change the cache of an open table"));
+    if (path == m_cacheFile)
+        return;
+    m_cacheFile = path;
+    m_storage.reset();
+    m_connection.reset(); // read again, from the cache where it now is
 }
 
 void Table::checkActive()
@@ -135,7 +149,7 @@ void Table::readAgain(const Then& then)
     if (m_active)
         notifyReset();
     if (!m_storage)
-        m_storage = std::make_shared<SqliteStorage>(m_fileName);
+        m_storage = std::make_shared<SqliteStorage>(m_fileName, m_cacheFile);
 
     m_work.start(
         {ReadingTheDirectory},

@@ -44,8 +44,10 @@ public:
     explicit Table(QObject* parent = nullptr);
     ~Table() override;
 
-    void setFileName(const QString& path); // only while closed
+    // Only while closed. The cache goes beside the table unless setCacheFile says otherwise.
+    void setFileName(const QString& path);
     const QString& fileName() const { return m_fileName; }
+    void setCacheFile(const QString& path);
 
     // A failed open leaves the table closed but wanted open: the next operation that
     // needs it tries again instead of reporting a closed table.
@@ -123,6 +125,8 @@ public:
     // records change.
     bool saveCache();
     void saveCacheInBackground();
+    // Why the last saveCache wrote nothing.
+    const QString& cacheProblem() const { return m_cacheProblem; }
     // Whether the cache file holds what is loaded.
     bool cacheIsCurrent() const { return m_cacheCurrent; }
 
@@ -160,6 +164,7 @@ private:
     void cacheIsOld();
 
     QString m_fileName;
+    QString m_cacheFile;
     std::shared_ptr<const TableStorage> m_storage; // immutable, shared with the work that reads
     std::unique_ptr<TableConnection> m_connection;
     std::shared_ptr<TableData> m_data = std::make_shared<TableData>();
@@ -182,4 +187,5 @@ private:
     BackgroundWork m_work;
     BackgroundWork m_cacheWork;
     bool m_cacheCurrent = false;
+    QString m_cacheProblem;
 };

@@ -121,6 +121,16 @@ QString mismatch(const Header& written, const TableFile::Stamp& now)
     return {};
 }
 
+// Makes a folder and any missing one above it, readable by the user alone (as the XDG
+// rules ask of the user's cache folder).
+bool makePrivateFolder(const QString& folder)
+{
+    const QString parent = QFileInfo(folder).absolutePath();
+    if (parent != folder && !QFileInfo(parent).isDir() && !makePrivateFolder(parent))
+        return false;
+    return ::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || errno == EEXIST;
+}
+
 } // namespace
 
 QString TableCache::pathFor(const QString& tablePath)
@@ -128,7 +138,7 @@ QString TableCache::pathFor(const QString& tablePath)
     return tablePath + QStringLiteral(".cache");
 }
 
-bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, RecordStore& store, Orders& orders,
+bool TableCache::read(const QString& cachePath, const TableFile::Stamp& stamp, RecordStore& store, Orders& orders,
                       QString* reason)
 {
     auto refuse = [&](const QString& why) {
@@ -139,7 +149,7 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
     if (!stamp.dependable())
         return refuse(QStringLiteral("the table does not keep a change counter a cache could rely on"));
     // Never through a link: the cache is a file of our own or nothing.
-    const Descriptor file(::open(QFile::encodeName(pathFor(tablePath)).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    const Descriptor file(::open(QFile::encodeName(cachePath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (file.fd() < 0)
         return refuse(errno == ENOENT ? QStringLiteral("there is no cache")
                                       : QStringLiteral("the cache cannot be opened: %1").arg(systemError()));
@@ -252,7 +262,7 @@ bool TableCache::read(const QString& tablePath, const TableFile::Stamp& stamp, R
     return true;
 }
 
-QString TableCache::write(const QString& tablePath, const TableFile::Stamp& stamp, const RecordStore& store,
+QString TableCache::write(const QString& cachePath, const TableFile::Stamp& stamp, const RecordStore& store,
                           const Orders& orders, const Progress& progress)
 {
     if (!stamp.dependable())
@@ -304,7 +314,10 @@ QString TableCache::write(const QString& tablePath, const TableFile::Stamp& stam
     // A temporary file of our own beside the cache, renamed over it once whole: a crash
     // leaves the old cache or none, and a link in the cache's place is replaced, never
     // written through.
-    const QString target = pathFor(tablePath);
+    const QString target = cachePath;
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!QFileInfo(folder).isDir() && !makePrivateFolder(folder))
+        return QStringLiteral("the cache's folder %1 cannot be made: %2").arg(folder, systemError());
     QByteArray temporary = QFile::encodeName(QFileInfo(target).absolutePath() + QStringLiteral("/.") +
                                              QFileInfo(target).fileName() + QStringLiteral(".XXXXXX"));
     Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
@@ -400,19 +413,19 @@ QString TableCache::write(const QString& tablePath, const TableFile::Stamp& stam
     return {};
 }
 
-QString TableCache::describe(const QString& tablePath)
+QString TableCache::describe(const QString& tablePath, const QString& cachePath)
 {
     struct stat info
     {
     };
-    if (::lstat(QFile::encodeName(pathFor(tablePath)).constData(), &info) != 0)
+    if (::lstat(QFile::encodeName(cachePath).constData(), &info) != 0)
         return QStringLiteral("no cache (the program writes one after it has read the table)");
     sqlite::Database db(tablePath, sqlite::Database::Mode::ReadOnly);
     const TableFile::ReadLock lock(db);
     RecordStore store;
     Orders orders;
     QString reason;
-    if (read(tablePath, TableFile::readStamp(db, tablePath), store, orders, &reason))
+    if (read(cachePath, TableFile::readStamp(db, tablePath), store, orders, &reason))
         return QStringLiteral("the cache matches the table");
     return reason + QStringLiteral("; the program will ignore it and write it again");
 }

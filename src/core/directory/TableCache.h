@@ -22,19 +22,22 @@ class TableCache
 public:
     using Orders = std::array<std::optional<std::vector<RecordStore::Slot>>, Field::NamedCount>;
 
+    // The cache's place beside the table, where it is unless the table's owner keeps it
+    // elsewhere (see DataLocation::cachePath).
     static QString pathFor(const QString& tablePath);
 
-    // Fills store and the orders the cache holds when it matches stamp; otherwise
-    // leaves both as they were and says why in `reason`.
-    static bool read(const QString& tablePath, const TableFile::Stamp& stamp, RecordStore& store, Orders& orders,
+    // Fills store and the orders the cache at cachePath holds when it matches stamp;
+    // otherwise leaves both as they were and says why in `reason`.
+    static bool read(const QString& cachePath, const TableFile::Stamp& stamp, RecordStore& store, Orders& orders,
                      QString* reason = nullptr);
 
     // Writes the records and the orders given. Returns why it was not written (a folder
     // that cannot be written, a full disk, texts too long for it), empty when it was;
     // throws WorkCancelled when progress is cancelled meanwhile.
-    static QString write(const QString& tablePath, const TableFile::Stamp& stamp, const RecordStore& store,
+    // Makes the cache's folder first if need be (for the user's cache folder).
+    static QString write(const QString& cachePath, const TableFile::Stamp& stamp, const RecordStore& store,
                          const Orders& orders, const Progress& progress);
 
-    // For the data tool: whether the table has a cache and whether it matches.
-    static QString describe(const QString& tablePath);
+    // For the data tool: whether the table has a cache at cachePath and whether it matches.
+    static QString describe(const QString& tablePath, const QString& cachePath);
 };

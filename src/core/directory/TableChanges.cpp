@@ -171,14 +171,20 @@ bool Table::saveCache()
     finishBackgroundWork();
     m_cacheWork.cancel();
     m_cacheWork.finish();
-    if (!m_connection)
+    m_cacheProblem.clear();
+    if (!m_connection) {
+        m_cacheProblem = QStringLiteral("the table is not open");
         return false;
+    }
     const std::optional<TableFile::Stamp> stamp = m_connection->stampOfWhatWasRead();
-    if (!stamp)
+    if (!stamp) {
+        m_cacheProblem = QStringLiteral("another program changed the table since it was read");
         return false;
+    }
     Progress never;
     const TableStorage::CacheWrite written = m_storage->saveCache(*m_data, *stamp, never);
     m_cacheCurrent = written.written;
+    m_cacheProblem = written.problem;
     return m_cacheCurrent;
 }
 

@@ -1,6 +1,7 @@
 #include "startup/DataLocation.h"
 
 #include "directory/Sqlite.h"
+#include "directory/TableCache.h"
 #include "directory/TableSchema.h"
 #include "errors/AppError.h"
 #include "startup/ProgramFolder.h"
@@ -110,7 +111,8 @@ void copyStarter(const QString& starter, const QString& target, bool replace)
 
 DataLocation::Environment DataLocation::Environment::current()
 {
-    return {qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("HOME")};
+    return {qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("HOME"),
+            qEnvironmentVariable("XDG_CACHE_HOME")};
 }
 
 DataLocation DataLocation::choose(const QString& programFilePath, const Environment& environment)
@@ -136,7 +138,43 @@ DataLocation DataLocation::choose(const QString& programFilePath, const Environm
                                       "folder"));
     location.m_folder = QDir::cleanPath(base + QLatin1Char('/') + FolderName) + QLatin1Char('/');
     location.m_starter = starter;
+    // The XDG rules ignore a relative XDG_CACHE_HOME too. Without a cache folder the
+    // cache stays beside the table.
+    const QString cacheBase = QDir::isAbsolutePath(environment.xdgCacheHome) ? environment.xdgCacheHome
+                              : QDir::isAbsolutePath(environment.home) ? environment.home + QStringLiteral("/.cache")
+                                                                       : QString();
+    if (!cacheBase.isEmpty())
+        location.m_cacheFolder = QDir::cleanPath(cacheBase + QLatin1Char('/') + FolderName) + QLatin1Char('/');
     return location;
+}
+
+QString DataLocation::cachePath() const
+{
+    if (m_cacheFolder.isEmpty())
+        return TableCache::pathFor(tablePath());
+    return m_cacheFolder + QStringLiteral("list.db.cache");
+}
+
+QString DataLocation::cachePathFor(const QString& tablePath, const Environment& environment)
+{
+    // The installed program's table in the user's data folder, whatever program file asks.
+    auto base = [&](const QString& xdg, const char* underHome) {
+        return QDir::isAbsolutePath(xdg)                ? xdg
+               : QDir::isAbsolutePath(environment.home) ? environment.home + QLatin1String(underHome)
+                                                        : QString();
+    };
+    const QString dataBase = base(environment.xdgDataHome, "/.local/share");
+    const QString cacheBase = base(environment.xdgCacheHome, "/.cache");
+    if (!dataBase.isEmpty() && !cacheBase.isEmpty()) {
+        DataLocation installed;
+        installed.m_folder = QDir::cleanPath(dataBase + QLatin1Char('/') + FolderName) + QLatin1Char('/');
+        installed.m_cacheFolder = QDir::cleanPath(cacheBase + QLatin1Char('/') + FolderName) + QLatin1Char('/');
+        const QFileInfo given(tablePath);
+        const QFileInfo theirs(installed.tablePath());
+        if (given.exists() && theirs.exists() && given.canonicalFilePath() == theirs.canonicalFilePath())
+            return installed.cachePath();
+    }
+    return TableCache::pathFor(tablePath);
 }
 
 void DataLocation::prepare() const

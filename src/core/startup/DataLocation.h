@@ -13,6 +13,10 @@
 // Data/base-version, so a later release's starter can be merged in (see StarterUpdate).
 //
 // Portable: everywhere else everything stays beside the program file, as it always has.
+//
+// The cache of the table (see TableCache) is derived data: installed, it goes to the
+// user's cache folder, $XDG_CACHE_HOME/kestrove-news (~/.cache/kestrove-news), where
+// backups do not copy it; portable, it stays beside the table.
 class DataLocation
 {
 public:
@@ -21,7 +25,8 @@ public:
     {
         QString xdgDataHome;
         QString home;
-        // This process's XDG_DATA_HOME and HOME.
+        QString xdgCacheHome;
+        // This process's XDG_DATA_HOME, HOME and XDG_CACHE_HOME.
         static Environment current();
     };
 
@@ -35,6 +40,12 @@ public:
     // Installed only: the starter directory the first start copies.
     const QString& starterPath() const { return m_starter; }
     QString tablePath() const { return m_folder + QStringLiteral("Data/list.db"); }
+    // Where the table's cache is kept.
+    QString cachePath() const;
+    // The same for any table: the user's cache folder for the table the installed program
+    // keeps in the user's data folder, beside the table for any other. For the data tool,
+    // which is given a table's path and writes the cache the program will read.
+    static QString cachePathFor(const QString& tablePath, const Environment& environment);
     // Installed only: the starter's version stamp, and the base and its stamp in Data.
     QString starterVersionPath() const;
     QString basePath() const { return m_folder + QStringLiteral("Data/base.db"); }
@@ -57,4 +68,5 @@ public:
 private:
     QString m_folder;
     QString m_starter;
+    QString m_cacheFolder; // installed only, ending in a separator
 };

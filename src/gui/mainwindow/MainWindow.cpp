@@ -187,8 +187,10 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
 
     // The table opens with the window, from the data folder whatever the working
     // directory; failing here fails the whole window.
-    m_dataFolder = platform.folder.dataLocation().folder();
-    m_table->setFileName(m_dataFolder + QStringLiteral("Data/list.db"));
+    const DataLocation location = platform.folder.dataLocation();
+    m_dataFolder = location.folder();
+    m_table->setFileName(location.tablePath());
+    m_table->setCacheFile(location.cachePath());
     m_table->open();
 
     ErrorReport::guard(m_platform, this, [this] { startUp(); });
