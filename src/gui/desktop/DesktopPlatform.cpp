@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 bool DesktopShell::open(const QString& address)
@@ -40,8 +41,12 @@ MessageBoxes::Answer DesktopMessageBoxes::showWithDescription(QWidget* owner, co
         box.setIcon(QMessageBox::Question);
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setEscapeButton(QMessageBox::Cancel);
+        box.button(QMessageBox::Cancel)->setAccessibleDescription(QStringLiteral("Leaves everything as it is"));
         break;
     }
+    box.button(QMessageBox::Ok)
+        ->setAccessibleDescription(style == Style::Confirmation ? QStringLiteral("Goes ahead")
+                                                                : QStringLiteral("Closes the message"));
     box.setDefaultButton(QMessageBox::Ok);
     return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
 }
