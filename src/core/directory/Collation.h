@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,21 @@ inline std::string key(std::string_view utf8)
     appendKey(utf8, out);
     return out;
 }
+
+// The first level of the collation alone (base letters, without marks or case), for
+// sorting many texts: where the primary keys of two texts differ, their keys differ the
+// same way; texts with equal primary keys are told apart by their keys. A primary key
+// holds no zero byte, and most texts' keys are made straight from the UTF-8 with a
+// table, without the collator, at about a byte a letter.
+void appendPrimaryKey(std::string_view utf8, std::string& out);
+
+// Most texts can also be read 8 bytes of primary key at a time without keeping the key:
+// true for those.
+bool primaryKeyReadable(std::string_view utf8);
+// The next 8 bytes of a readable text's primary key from cursor (0 at the start), as a
+// big-endian number with zero bytes past the key's end; advances cursor, which stays
+// below 2^27.
+std::uint64_t nextPrimaryBytes(std::string_view utf8, std::uint32_t& cursor);
 
 // The collation's version: orders built with another version are built again.
 QByteArray version();

@@ -1,53 +1,58 @@
 #include "directory/OrderSort.h"
 
 #include "directory/Collation.h"
+#include "errors/AppError.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
-#include <cstring>
 #include <functional>
-#include <limits>
+#include <memory>
+#include <numeric>
+#include <optional>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 namespace OrderSort {
 
 namespace {
-// Below this many keys, sharing the runs among threads costs more than it saves.
-constexpr std::size_t ParallelSortMinimum = 100000;
-// Below this many items a comparison sort beats the eight counting passes of the radix sort.
-constexpr std::size_t RadixMinimum = 1024;
-// Runs this short are finished by insertion on the whole key tails.
-constexpr std::size_t InsertionMaximum = 32;
 // A field with at most this many different texts (country, category, ...) is ordered by
 // ranking its texts once each; collation keys cost far more than counting.
 constexpr std::size_t RankedMaximum = 4096;
-// From this many records on, every key held at once would take more memory than the
-// records' text: such a field is sorted in buckets (see sortInBuckets).
-std::atomic<std::size_t> g_bucketSortMinimum{1u << 18};
-// A few thousand records a bucket at a million records: keys for one bucket are tiny.
-constexpr std::size_t BucketCount = 1024;
+// From this many records on, the records are first split into buckets by the leading
+// bytes of their keys, on every core, and the buckets are then sorted on every core:
+// holding items for one bucket at a time, a few bytes a record, up to ItemsFactor times
+// as many records, and an item of 16 bytes for every record at once (in two arrays) from
+// there on, which is faster, when the records' own memory outweighs the program's.
+std::atomic<std::size_t> g_bucketSortMinimum{1u << 16};
+constexpr std::size_t ItemsFactor = 32;
+// Below this many items a comparison sort beats the eight counting passes of the radix sort.
+constexpr std::size_t InsertionMaximum = 32;
+// Records whose keys still agree this deep in are checked for having the same text, from
+// here on at every doubling of the depth, so that long duplicates are not read to the end.
+constexpr std::size_t SameTextDepth = 32;
 
-// A collation key takes about a microsecond, so keying is shared among the cores from
-// a few thousand records on.
-constexpr std::size_t ParallelKeysMinimum = 8192;
-
-unsigned coresFor(std::size_t n, std::size_t minimum)
+unsigned cores()
 {
-    return n < minimum ? 1u : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
 
-// Runs work(part, from, to) over [0, n) split among the cores, the caller's thread
-// taking the first part; rethrows the first failure once all are done.
-void onCores(std::size_t n, std::size_t minimum, const std::function<void(unsigned, std::size_t, std::size_t)>& work)
+// Part `part` of `parts` nearly equal parts of [0, n).
+std::pair<std::size_t, std::size_t> share(std::size_t n, unsigned part, unsigned parts)
 {
-    const unsigned parts = coresFor(n, minimum);
+    return {n * part / parts, n * (part + 1) / parts};
+}
+
+// Runs work(part) for every part, the caller's thread taking part 0; rethrows the first
+// failure once all are done.
+void onCores(unsigned parts, const std::function<void(unsigned)>& work)
+{
     std::vector<std::thread> helpers;
     std::vector<std::exception_ptr> failures(parts);
-    const std::size_t share = n / parts;
     auto run = [&](unsigned part) {
         try {
-            work(part, share * part, part + 1 == parts ? n : share * (part + 1));
+            work(part);
         } catch (...) {
             failures[part] = std::current_exception();
         }
@@ -81,49 +86,6 @@ int compareNumbers(qint64 a, qint64 b)
 {
     return a < b ? -1 : (a > b ? 1 : 0);
 }
-
-// The collation keys of the records being sorted, side by side: reading them at random
-// during the sort costs one cache miss each. Keys are made on every core, each core
-// keeping the keys of its share of the records in a buffer of its own.
-class Keys
-{
-public:
-    Keys(const RecordStore& store, int position, const std::vector<Slot>& input, bool onEveryCore)
-    {
-        const std::size_t minimum = onEveryCore ? ParallelKeysMinimum : std::numeric_limits<std::size_t>::max();
-        const unsigned parts = coresFor(input.size(), minimum);
-        m_parts.resize(parts);
-        m_share = std::max<std::size_t>(1, input.size() / parts);
-        onCores(input.size(), minimum, [&](unsigned part, std::size_t from, std::size_t to) {
-            Part& mine = m_parts[part];
-            mine.first = from;
-            mine.start.reserve(to - from + 1);
-            for (std::size_t i = from; i < to; ++i) {
-                mine.start.push_back(static_cast<std::uint32_t>(mine.bytes.size()));
-                if (const auto text = store.text(input[i], position))
-                    Collation::appendKey(*text, mine.bytes);
-            }
-            mine.start.push_back(static_cast<std::uint32_t>(mine.bytes.size()));
-        });
-    }
-
-    std::string_view at(std::uint32_t index) const
-    {
-        const Part& part = m_parts[std::min<std::size_t>(index / m_share, m_parts.size() - 1)];
-        const std::size_t i = index - part.first;
-        return std::string_view(part.bytes.data() + part.start[i], part.start[i + 1] - part.start[i]);
-    }
-
-private:
-    struct Part
-    {
-        std::size_t first = 0;
-        std::string bytes;
-        std::vector<std::uint32_t> start;
-    };
-    std::vector<Part> m_parts;
-    std::size_t m_share = 1;
-};
 
 // Orders sequence by ranking its distinct texts, when there are few: each text is keyed
 // once and the records are then placed by counting, stably. False, with sequence
@@ -177,61 +139,161 @@ bool sortByRank(std::vector<Slot>& sequence, const RecordStore& store, int posit
     return true;
 }
 
-// 12 bytes: 8 key bytes from the current depth and the record's place in the input.
+// 16 bytes: 8 bytes of the record's primary key from the current depth (see
+// Collation::appendPrimaryKey), the record, and where its key goes on.
 struct Item
 {
-    std::uint32_t high;
-    std::uint32_t low;
-    std::uint32_t index;
-    std::uint64_t chunk() const { return (static_cast<std::uint64_t>(high) << 32) | low; }
+    std::uint64_t chunk;
+    Slot slot;
+    std::uint32_t cursor;
 };
 
-std::uint64_t chunkAt(std::string_view key, std::size_t depth)
+// The primary keys of the records being sorted, read 8 bytes at a time as the sort goes
+// deeper. Most are read straight from the records' text; the few that cannot be are made
+// whole once and kept aside, each core keeping those of its share.
+class PrimaryKeys
 {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-        const std::size_t at = depth + i;
-        value = (value << 8) | (at < key.size() ? static_cast<unsigned char>(key[at]) : 0u);
+public:
+    PrimaryKeys(const RecordStore& store, int position, unsigned parts)
+        : m_store(store)
+        , m_position(position)
+        , m_aside(parts)
+    {
     }
-    return value;
-}
 
-// Stable insertion sort by the key tails from `depth`, for short runs.
-void insertionSort(Item* items, std::size_t n, const Keys& keys, std::size_t depth)
-{
-    auto tail = [&](const Item& item) {
-        const std::string_view k = keys.at(item.index);
-        return depth < k.size() ? k.substr(depth) : std::string_view();
-    };
-    for (std::size_t i = 1; i < n; ++i) {
-        const Item moving = items[i];
-        const std::string_view movingTail = tail(moving);
-        std::size_t j = i;
-        while (j > 0 && tail(items[j - 1]) > movingTail) {
-            items[j] = items[j - 1];
-            --j;
+    std::string_view text(Slot slot) const { return m_store.text(slot, m_position).value_or(std::string_view()); }
+    // The text as it is, blank or not, and its whole key, as compare() orders them.
+    std::optional<std::string_view> exactText(Slot slot) const { return m_store.text(slot, m_position); }
+    std::string wholeKey(Slot slot) const { return key(m_store, slot, m_position); }
+
+    // Sets item to the slot's record and the first 8 bytes of its key; part: the caller's.
+    void start(Item& item, Slot slot, unsigned part)
+    {
+        item.slot = slot;
+        item.cursor = 0;
+        const std::string_view t = text(slot);
+        if (Collation::primaryKeyReadable(t)) {
+            item.chunk = Collation::nextPrimaryBytes(t, item.cursor);
+            return;
         }
-        items[j] = moving;
+        std::vector<std::string>& aside = m_aside[part];
+        if (aside.size() >= AsideIndexes)
+            throw AppError(QStringLiteral("Too many records to sort"));
+        item.cursor = Aside | (part << AsidePartShift) | static_cast<std::uint32_t>(aside.size());
+        Collation::appendPrimaryKey(t, aside.emplace_back());
+        item.chunk = chunkAt(aside.back(), 0);
     }
+
+    // Moves item on to the 8 bytes of its key from depth, the depth after its last ones.
+    void advance(Item& item, std::size_t depth) const
+    {
+        if (item.cursor & Aside)
+            item.chunk =
+                chunkAt(m_aside[(item.cursor >> AsidePartShift) & 7u][item.cursor & (AsideIndexes - 1)], depth);
+        else
+            item.chunk = Collation::nextPrimaryBytes(text(item.slot), item.cursor);
+    }
+
+    // The first `levels` chunks of the slot's key, without keeping anything aside.
+    void leadingChunks(Slot slot, std::uint64_t* chunks, int levels, std::string& scratch) const
+    {
+        const std::string_view t = text(slot);
+        if (Collation::primaryKeyReadable(t)) {
+            std::uint32_t cursor = 0;
+            for (int level = 0; level < levels; ++level)
+                chunks[level] = Collation::nextPrimaryBytes(t, cursor);
+            return;
+        }
+        scratch.clear();
+        Collation::appendPrimaryKey(t, scratch);
+        for (int level = 0; level < levels; ++level)
+            chunks[level] = chunkAt(scratch, 8 * static_cast<std::size_t>(level));
+    }
+
+    // Before reading records[i] of n, fetches the record and the text of those a few slots
+    // ahead: records come out of order, and each would otherwise wait for memory.
+    void fetch(const Slot* records, std::size_t n, std::size_t i) const
+    {
+        if (i + 16 < n)
+            m_store.prefetch(records[i + 16]);
+        if (i + 8 < n)
+            __builtin_prefetch(text(records[i + 8]).data());
+    }
+
+    // The same as advance for many items, fetching ahead.
+    template <class ItemAt>
+    void advanceAll(std::size_t n, std::size_t depth, ItemAt itemAt) const
+    {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + 16 < n)
+                m_store.prefetch(itemAt(i + 16).slot);
+            if (i + 8 < n)
+                __builtin_prefetch(text(itemAt(i + 8).slot).data());
+            advance(itemAt(i), depth);
+        }
+    }
+
+private:
+    // Cursors below 2^27 are Collation's; the others point into the keys kept aside.
+    static constexpr std::uint32_t Aside = 0x80000000u;
+    static constexpr unsigned AsidePartShift = 28; // at most 8 parts
+    static constexpr std::uint32_t AsideIndexes = 1u << AsidePartShift;
+
+    static std::uint64_t chunkAt(const std::string& key, std::size_t depth)
+    {
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < 8; ++i) {
+            const std::size_t at = depth + i;
+            value = (value << 8) | (at < key.size() ? static_cast<unsigned char>(key[at]) : 0u);
+        }
+        return value;
+    }
+
+    const RecordStore& m_store;
+    int m_position;
+    std::vector<std::vector<std::string>> m_aside;
+};
+
+bool sameText(const Item* items, std::size_t n, const PrimaryKeys& keys)
+{
+    const std::optional<std::string_view> first = keys.exactText(items[0].slot);
+    return std::all_of(items + 1, items + n, [&](const Item& item) { return keys.exactText(item.slot) == first; });
 }
 
-// Stable LSD radix sort of items by their 64-bit chunk, a byte per pass. One reading
-// counts every byte position; positions where all items agree are skipped.
-void radixByChunk(Item* items, std::size_t n, std::vector<Item>& buffer)
+// Orders records whose primary keys are equal by their whole keys (a blank before an
+// empty text). They come in number order, which equal keys keep; most often they are the
+// same text, left as they are.
+void orderByWholeKeys(Item* items, std::size_t n, const PrimaryKeys& keys)
 {
-    buffer.resize(std::max(buffer.size(), n));
+    if (sameText(items, n, keys))
+        return;
+    std::vector<std::string> whole(n);
+    for (std::size_t i = 0; i < n; ++i)
+        whole[i] = keys.wholeKey(items[i].slot);
+    std::vector<std::uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return whole[a] < whole[b]; });
+    const std::vector<Item> input(items, items + n);
+    for (std::size_t i = 0; i < n; ++i)
+        items[i] = input[order[i]];
+}
+
+// Stable LSD radix sort of items by their chunk, a byte per pass. One reading counts
+// every byte position; positions where all items agree are skipped.
+void radixByChunk(Item* items, Item* buffer, std::size_t n)
+{
     std::uint32_t count[8][256] = {};
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t chunk = items[i].chunk();
+        const std::uint64_t chunk = items[i].chunk;
         for (int byte = 0; byte < 8; ++byte)
             ++count[byte][(chunk >> (8 * byte)) & 0xffu];
     }
     Item* from = items;
-    Item* to = buffer.data();
+    Item* to = buffer;
     for (int byte = 0; byte < 8; ++byte) {
         const int shift = 8 * byte;
         std::uint32_t* bucket = count[byte];
-        if (bucket[(from[0].chunk() >> shift) & 0xffu] == n)
+        if (bucket[(from[0].chunk >> shift) & 0xffu] == n)
             continue;
         std::uint32_t sum = 0;
         for (int d = 0; d < 256; ++d) {
@@ -240,79 +302,251 @@ void radixByChunk(Item* items, std::size_t n, std::vector<Item>& buffer)
             sum += here;
         }
         for (std::size_t i = 0; i < n; ++i)
-            to[bucket[(from[i].chunk() >> shift) & 0xffu]++] = from[i];
+            to[bucket[(from[i].chunk >> shift) & 0xffu]++] = from[i];
         std::swap(from, to);
     }
     if (from != items)
         std::copy(from, from + n, items);
 }
 
-// Orders items by the 8 key bytes at `depth` and returns the runs that agree on them
-// and go on beyond them, which the next 8 bytes must order.
-std::vector<std::pair<std::size_t, std::size_t>> sortByChunk(Item* items, std::size_t n, const Keys& keys,
-                                                             std::size_t depth, std::vector<Item>& buffer)
+void sortByChunk(Item* items, Item* buffer, std::size_t n)
 {
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t chunk = chunkAt(keys.at(items[i].index), depth);
-        items[i].high = static_cast<std::uint32_t>(chunk >> 32);
-        items[i].low = static_cast<std::uint32_t>(chunk);
+    if (n > InsertionMaximum) {
+        radixByChunk(items, buffer, n);
+        return;
     }
-    if (n < RadixMinimum)
-        std::stable_sort(items, items + n, [](const Item& a, const Item& b) { return a.chunk() < b.chunk(); });
-    else
-        radixByChunk(items, n, buffer);
-    std::vector<std::pair<std::size_t, std::size_t>> runs;
-    std::size_t runStart = 0;
-    for (std::size_t i = 1; i <= n; ++i) {
-        if (i == n || items[i].chunk() != items[runStart].chunk()) {
-            if (i - runStart > 1 && (items[runStart].low & 0xffu) != 0)
-                runs.emplace_back(runStart, i - runStart);
-            runStart = i;
-        }
+    for (std::size_t i = 1; i < n; ++i) {
+        const Item moving = items[i];
+        std::size_t j = i;
+        for (; j > 0 && items[j - 1].chunk > moving.chunk; --j)
+            items[j] = items[j - 1];
+        items[j] = moving;
     }
-    return runs;
 }
 
-void sortRange(Item* items, std::size_t n, const Keys& keys, std::size_t depth, std::vector<Item>& buffer)
+// Sorts items[0, n), whose chunks hold their keys from depth, on the calling thread;
+// buffer has room for n items. Runs that agree on their chunk are sorted by the next 8
+// bytes, until their keys end.
+void sortRange(Item* items, Item* buffer, std::size_t n, std::size_t depth, const PrimaryKeys& keys)
 {
-    if (n < 2)
-        return;
-    if (n <= InsertionMaximum) {
-        insertionSort(items, n, keys, depth);
-        return;
-    }
-    for (const auto& [start, size] : sortByChunk(items, n, keys, depth, buffer))
-        sortRange(items + start, size, keys, depth + 8, buffer);
-}
-
-// The same for a large table: once the items fall into many runs, the runs are shared
-// out among the processor's cores.
-void sortRangeOnCores(Item* items, std::size_t n, const Keys& keys, std::size_t depth, std::vector<Item>& buffer)
-{
-    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    if (cores == 1 || n < ParallelSortMinimum) {
-        sortRange(items, n, keys, depth, buffer);
-        return;
-    }
-    auto runs = sortByChunk(items, n, keys, depth, buffer);
-    if (runs.size() == 1 && runs.front().second == n) { // a prefix every key shares
-        sortRangeOnCores(items, n, keys, depth + 8, buffer);
-        return;
-    }
-    std::sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
-    std::atomic<std::size_t> next{0};
-    auto work = [&](std::vector<Item>& scratch) {
-        for (std::size_t r = next++; r < runs.size(); r = next++)
-            sortRange(items + runs[r].first, runs[r].second, keys, depth + 8, scratch);
+    struct Range
+    {
+        std::size_t start;
+        std::size_t size;
+        std::size_t depth;
     };
-    std::vector<std::thread> helpers;
-    std::vector<std::vector<Item>> scratches(cores - 1);
-    for (unsigned i = 0; i + 1 < cores; ++i)
-        helpers.emplace_back([&, i] { work(scratches[i]); });
-    work(buffer);
-    for (std::thread& helper : helpers)
-        helper.join();
+    std::vector<Range> pending{{0, n, depth}};
+    std::vector<Item*> going; // the items whose keys go on, read on together
+    while (!pending.empty()) {
+        const Range range = pending.back();
+        pending.pop_back();
+        Item* const part = items + range.start;
+        sortByChunk(part, buffer + range.start, range.size);
+        const std::size_t deeper = range.depth + 8;
+        going.clear();
+        for (std::size_t start = 0, end = 1; end <= range.size; ++end) {
+            if (end < range.size && part[end].chunk == part[start].chunk)
+                continue;
+            const std::size_t size = end - start;
+            Item* const run = part + start;
+            if (size < 2) {
+            } else if ((run[0].chunk & 0xffu) == 0) { // the keys end here, equal
+                orderByWholeKeys(run, size, keys);
+            } else if (deeper < SameTextDepth || (deeper & (deeper - 1)) != 0 || !sameText(run, size, keys)) {
+                for (std::size_t i = 0; i < size; ++i)
+                    going.push_back(run + i);
+                pending.push_back({range.start + start, size, deeper});
+            }
+            start = end;
+        }
+        keys.advanceAll(going.size(), deeper, [&](std::size_t i) -> Item& { return *going[i]; });
+    }
 }
+
+// The same on every core, for many items: they are split into buckets by the 16 bits
+// where their chunks first differ, each core placing its share, and the cores then sort
+// the buckets, largest first. A bucket holding most items is split again the same way.
+void sortOnCores(Item* items, Item* buffer, std::size_t n, std::size_t depth, const PrimaryKeys& keys, unsigned parts)
+{
+    for (;;) {
+        if (parts == 1 || n < std::max<std::size_t>(g_bucketSortMinimum, 2)) {
+            sortRange(items, buffer, n, depth, keys);
+            return;
+        }
+        std::vector<std::uint64_t> differences(parts);
+        onCores(parts, [&](unsigned part) {
+            const auto [from, to] = share(n, part, parts);
+            std::uint64_t differ = 0;
+            for (std::size_t i = from; i < to; ++i)
+                differ |= items[i].chunk ^ items[0].chunk;
+            differences[part] = differ;
+        });
+        std::uint64_t differ = 0;
+        for (const std::uint64_t d : differences)
+            differ |= d;
+        if (differ == 0) {
+            if ((items[0].chunk & 0xffu) == 0) {
+                orderByWholeKeys(items, n, keys);
+                return;
+            }
+            depth += 8;
+            onCores(parts, [&](unsigned part) {
+                const auto [from, to] = share(n, part, parts);
+                keys.advanceAll(to - from, depth, [&](std::size_t i) -> Item& { return items[from + i]; });
+            });
+            continue;
+        }
+        const int firstDifferent = __builtin_clzll(differ) / 8; // counted from the most significant byte
+        const int shift = std::max(0, 48 - 8 * firstDifferent);
+        auto digit = [shift](const Item& item) { return static_cast<std::size_t>((item.chunk >> shift) & 0xffffu); };
+        constexpr std::size_t Digits = 1u << 16;
+        std::vector<std::vector<std::uint32_t>> next(parts, std::vector<std::uint32_t>(Digits));
+        onCores(parts, [&](unsigned part) {
+            const auto [from, to] = share(n, part, parts);
+            for (std::size_t i = from; i < to; ++i)
+                ++next[part][digit(items[i])];
+        });
+        // Each bucket takes the parts' items in turn, so it keeps the items' order.
+        struct Bucket
+        {
+            std::size_t start;
+            std::size_t size;
+        };
+        std::vector<Bucket> buckets;
+        std::size_t placed = 0;
+        for (std::size_t d = 0; d < Digits; ++d) {
+            const std::size_t start = placed;
+            for (unsigned part = 0; part < parts; ++part) {
+                const std::uint32_t count = next[part][d];
+                next[part][d] = static_cast<std::uint32_t>(placed);
+                placed += count;
+            }
+            if (placed > start)
+                buckets.push_back({start, placed - start});
+        }
+        onCores(parts, [&](unsigned part) {
+            const auto [from, to] = share(n, part, parts);
+            std::uint32_t* const at = next[part].data();
+            for (std::size_t i = from; i < to; ++i)
+                buffer[at[digit(items[i])]++] = items[i];
+        });
+        std::sort(buckets.begin(), buckets.end(), [](const Bucket& a, const Bucket& b) { return a.size > b.size; });
+        std::size_t first = 0;
+        if (buckets.front().size > n / 2) {
+            const Bucket& most = buckets.front();
+            sortOnCores(buffer + most.start, items + most.start, most.size, depth, keys, parts);
+            std::copy(buffer + most.start, buffer + most.start + most.size, items + most.start);
+            first = 1;
+        }
+        std::atomic<std::size_t> taken{first};
+        onCores(parts, [&](unsigned) {
+            for (std::size_t b = taken++; b < buckets.size(); b = taken++) {
+                const Bucket& bucket = buckets[b];
+                sortRange(buffer + bucket.start, items + bucket.start, bucket.size, depth, keys);
+                std::copy(buffer + bucket.start, buffer + bucket.start + bucket.size, items + bucket.start);
+            }
+        });
+        return;
+    }
+}
+
+// Sorts a large sequence on every core without an item for every record at once. The
+// first 24 bytes of the keys of a sample split the order into buckets; each record goes
+// to its bucket by its own first 24 bytes, in number order, and the cores sort the
+// buckets one after another with items for one bucket alone, largest first. False, with
+// sequence untouched, when most records would share a bucket.
+bool sortInBuckets(std::vector<Slot>& sequence, PrimaryKeys& keys, unsigned parts)
+{
+    using Prefix = std::array<std::uint64_t, 3>;
+    const std::size_t n = sequence.size();
+    std::vector<Prefix> splitters(std::min<std::size_t>(n, 16384));
+    std::string scratch;
+    for (std::size_t i = 0; i < splitters.size(); ++i)
+        keys.leadingChunks(sequence[i * n / splitters.size()], splitters[i].data(), 3, scratch);
+    std::sort(splitters.begin(), splitters.end());
+    splitters.erase(std::unique(splitters.begin(), splitters.end()), splitters.end());
+    for (std::size_t i = 0, step = std::max<std::size_t>(1, splitters.size() / 1024); i * step < splitters.size(); ++i)
+        splitters[i] = splitters[i * step];
+    splitters.resize(std::min<std::size_t>(splitters.size(), 1024));
+    std::vector<std::uint16_t> bucketOf(n);
+    std::vector<std::vector<std::uint32_t>> next(parts, std::vector<std::uint32_t>(splitters.size() + 1));
+    onCores(parts, [&](unsigned part) {
+        const auto [from, to] = share(n, part, parts);
+        std::string mine;
+        Prefix prefix;
+        for (std::size_t i = from; i < to; ++i) {
+            keys.leadingChunks(sequence[i], prefix.data(), 3, mine);
+            bucketOf[i] = static_cast<std::uint16_t>(std::upper_bound(splitters.begin(), splitters.end(), prefix) -
+                                                     splitters.begin());
+            ++next[part][bucketOf[i]];
+        }
+    });
+    std::vector<std::pair<std::size_t, std::size_t>> buckets; // start, size
+    std::size_t placed = 0;
+    for (std::size_t b = 0; b <= splitters.size(); ++b) {
+        const std::size_t start = placed;
+        for (unsigned part = 0; part < parts; ++part)
+            placed += std::exchange(next[part][b], static_cast<std::uint32_t>(placed));
+        if (placed > start)
+            buckets.emplace_back(start, placed - start);
+    }
+    std::sort(buckets.begin(), buckets.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+    if (buckets.front().second > n / 2)
+        return false;
+    std::vector<Slot> bucketed(n);
+    onCores(parts, [&](unsigned part) {
+        const auto [from, to] = share(n, part, parts);
+        for (std::size_t i = from; i < to; ++i)
+            bucketed[next[part][bucketOf[i]]++] = sequence[i];
+    });
+    std::vector<std::uint16_t>().swap(bucketOf);
+    std::atomic<std::size_t> taken{0};
+    onCores(parts, [&](unsigned part) {
+        std::vector<Item> items;
+        std::vector<Item> buffer;
+        for (std::size_t b = taken++; b < buckets.size(); b = taken++) {
+            const auto [start, size] = buckets[b];
+            items.resize(size);
+            buffer.resize(size);
+            const Slot* const records = bucketed.data() + start;
+            for (std::size_t i = 0; i < size; ++i) {
+                keys.fetch(records, size, i);
+                keys.start(items[i], records[i], part);
+            }
+            sortRange(items.data(), buffer.data(), size, 0, keys);
+            for (std::size_t i = 0; i < size; ++i)
+                bucketed[start + i] = items[i].slot;
+        }
+    });
+    sequence.swap(bucketed);
+    return true;
+}
+
+// Sorts sequence by the collation of `position`: by primary keys, which most records'
+// texts yield straight from their UTF-8, and by whole collation keys only among records
+// whose primary keys are equal.
+void sortByPrimaryKeys(std::vector<Slot>& sequence, const RecordStore& store, int position)
+{
+    const std::size_t n = sequence.size();
+    const unsigned parts = n < std::max<std::size_t>(g_bucketSortMinimum, 2) ? 1u : cores();
+    PrimaryKeys keys(store, position, parts);
+    if (parts > 1 && n < ItemsFactor * g_bucketSortMinimum && sortInBuckets(sequence, keys, parts))
+        return;
+    // Neither array needs its items set before they are written.
+    const std::unique_ptr<Item[]> items(new Item[n]);
+    {
+        const std::unique_ptr<Item[]> buffer(new Item[n]);
+        onCores(parts, [&](unsigned part) {
+            const auto [from, to] = share(n, part, parts);
+            for (std::size_t i = from; i < to; ++i)
+                keys.start(items[i], sequence[i], part);
+        });
+        sortOnCores(items.get(), buffer.get(), n, 0, keys, parts);
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        sequence[i] = items[i].slot;
+}
+
 } // namespace
 
 int compare(const RecordStore& store, int position, Slot a, Slot b)
@@ -350,95 +584,6 @@ std::vector<Slot> byNumber(const RecordStore& store)
     return sequence;
 }
 
-namespace {
-
-// Sorts sequence by the collation of `position`, stably, with every record's key made at
-// once; keyed on every core when `onEveryCore`.
-void sortWithKeys(std::vector<Slot>& sequence, const RecordStore& store, int position, bool onEveryCore)
-{
-    const std::size_t n = sequence.size();
-    std::vector<Item> items(n);
-    {
-        const Keys keys(store, position, sequence, onEveryCore);
-        for (std::size_t i = 0; i < n; ++i)
-            items[i].index = static_cast<std::uint32_t>(i);
-        std::vector<Item> buffer;
-        if (onEveryCore)
-            sortRangeOnCores(items.data(), n, keys, 0, buffer);
-        else
-            sortRange(items.data(), n, keys, 0, buffer);
-    }
-    // The input is no longer needed as it was: write the order over it.
-    std::vector<Slot> input;
-    input.swap(sequence);
-    sequence.resize(n);
-    for (std::size_t i = 0; i < n; ++i)
-        sequence[i] = input[items[i].index];
-}
-
-// Sorts a large sequence without holding every key at once: keys of a sample split the
-// collation into buckets, each record is put in its bucket by its key, and the buckets
-// are sorted one by one with their own keys. Keys are made twice, but memory stays a
-// few bytes a record where holding all keys would take more than the text itself.
-void sortInBuckets(std::vector<Slot>& sequence, const RecordStore& store, int position)
-{
-    const std::size_t n = sequence.size();
-    std::vector<std::string> splitters;
-    {
-        const std::size_t sampleSize = std::min(n, BucketCount * 16);
-        std::vector<std::string> sample;
-        sample.reserve(sampleSize);
-        for (std::size_t i = 0; i < sampleSize; ++i)
-            sample.push_back(key(store, sequence[i * n / sampleSize], position));
-        std::sort(sample.begin(), sample.end());
-        sample.erase(std::unique(sample.begin(), sample.end()), sample.end());
-        const std::size_t step = std::max<std::size_t>(1, sample.size() / BucketCount);
-        for (std::size_t i = step; i < sample.size(); i += step)
-            splitters.push_back(std::move(sample[i]));
-    }
-    const std::size_t buckets = splitters.size() + 1;
-
-    // Equal keys fall into the same bucket, after the splitter they equal.
-    std::vector<std::uint16_t> bucketOf(n);
-    onCores(n, ParallelKeysMinimum, [&](unsigned, std::size_t from, std::size_t to) {
-        std::string k;
-        for (std::size_t i = from; i < to; ++i) {
-            k.clear();
-            if (const auto text = store.text(sequence[i], position))
-                Collation::appendKey(*text, k);
-            bucketOf[i] =
-                static_cast<std::uint16_t>(std::upper_bound(splitters.begin(), splitters.end(), k) - splitters.begin());
-        }
-    });
-    std::vector<std::size_t> start(buckets + 1, 0);
-    for (const std::uint16_t b : bucketOf)
-        ++start[b + 1];
-    for (std::size_t b = 1; b <= buckets; ++b)
-        start[b] += start[b - 1];
-    {
-        // Placed in input order, so each bucket keeps the records' order by number.
-        std::vector<Slot> bucketed(n);
-        std::vector<std::size_t> next(start.begin(), start.end() - 1);
-        for (std::size_t i = 0; i < n; ++i)
-            bucketed[next[bucketOf[i]]++] = sequence[i];
-        sequence.swap(bucketed);
-    }
-    std::vector<std::uint16_t>().swap(bucketOf);
-
-    std::atomic<std::size_t> nextBucket{0};
-    onCores(coresFor(n, ParallelKeysMinimum), 1, [&](unsigned, std::size_t, std::size_t) {
-        std::vector<Slot> part;
-        for (std::size_t b = nextBucket++; b < buckets; b = nextBucket++) {
-            part.assign(sequence.begin() + static_cast<std::ptrdiff_t>(start[b]),
-                        sequence.begin() + static_cast<std::ptrdiff_t>(start[b + 1]));
-            sortWithKeys(part, store, position, false);
-            std::copy(part.begin(), part.end(), sequence.begin() + static_cast<std::ptrdiff_t>(start[b]));
-        }
-    });
-}
-
-} // namespace
-
 void setBucketSortMinimum(std::size_t records)
 {
     g_bucketSortMinimum = records;
@@ -446,12 +591,8 @@ void setBucketSortMinimum(std::size_t records)
 
 void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position)
 {
-    if (sortByRank(sequence, store, position))
-        return;
-    if (sequence.size() >= g_bucketSortMinimum)
-        sortInBuckets(sequence, store, position);
-    else
-        sortWithKeys(sequence, store, position, true);
+    if (!sortByRank(sequence, store, position))
+        sortByPrimaryKeys(sequence, store, position);
 }
 
 } // namespace OrderSort

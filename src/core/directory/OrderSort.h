@@ -24,11 +24,15 @@ std::vector<Slot> byNumber(const RecordStore& store);
 
 // Sorts sequence, given in No order, by the collation of `position`. Stable, so equal
 // texts stay in No order. A field of few different texts is ranked and counted; any
-// other is keyed on every core and radix-sorted.
+// other is radix-sorted by the first level of the collation, read from the text a few
+// bytes at a time, and by whole collation keys only where that level is equal.
 void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position);
 
-// Fields of at least this many records are sorted in buckets, to hold fewer keys at once
-// (the default suits a million records; tests lower it to sort small tables that way).
+// Fields of at least this many records are split into buckets by their keys' leading
+// bytes and sorted on every core: up to 32 times as many with items for one bucket at a
+// time (a few bytes a record), beyond that with an item for every record at once, which
+// is faster but takes 32 bytes a record. The default suits large tables; tests lower it
+// to sort small tables both ways.
 void setBucketSortMinimum(std::size_t records);
 
 } // namespace OrderSort
