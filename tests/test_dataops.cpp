@@ -4,33 +4,39 @@
 
 #include "CoreTestSupport.h"
 
+#include "datatool/AddressKey.h"
 #include "datatool/Csv.h"
 #include "datatool/DataOperations.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QtTest>
+#include <atomic>
+#include <thread>
 
 namespace {
 
-// Progress as told: every "done", and the total, which must never change.
-struct Told
+// Runs `operation` with a Progress that a thread of its own cancels as soon as `at`
+// records are done, so the cancel lands in the middle of the writing.
+template <class Operation>
+void cancelWhenDone(Progress& progress, qint64 at, Operation operation)
 {
-    QList<qint64> done;
-    qint64 total = -1;
-    bool totalChanged = false;
-    // Sets `cancel` once `at` is done.
-    DbTool::Progress recorder(DbTool::CancelToken* cancel = nullptr, qint64 at = 0)
-    {
-        return [this, cancel, at](qint64 d, qint64 t) {
-            totalChanged = totalChanged || (total >= 0 && t != total);
-            total = t;
-            done << d;
-            if (cancel && d >= at)
-                cancel->cancel();
-        };
+    std::atomic<bool> over{false};
+    std::thread watcher([&] {
+        while (!over && progress.done() < at)
+            std::this_thread::yield();
+        progress.cancel();
+    });
+    try {
+        operation();
+    } catch (...) {
+        over = true;
+        watcher.join();
+        throw;
     }
-};
+    over = true;
+    watcher.join();
+}
 
 QByteArray bytes(const QString& path)
 {
@@ -57,33 +63,33 @@ private slots:
     void importIsAllOrNothing();
     void cancelledExportLeavesNoFile();
     void mergeIsAppliedOnlyToThePlannedTable();
+    void addressFoundByTheMergesRule();
 };
 
 void TestDataOps::importIsAllOrNothing()
 {
     TempProgramFolder folder;
     folder.makeTable({{5, "Existing", "", "", "", "", ""}});
-    folder.writeFile(QStringLiteral("in.csv"), papers(2000));
+    folder.writeFile(QStringLiteral("in.csv"), papers(20000));
     const QString csv = folder.path(QStringLiteral("in.csv"));
     const QByteArray before = bytes(folder.tablePath());
 
-    // Cancelled half-way: it stops soon after, and the file is byte for byte as it was.
-    DbTool::CancelToken cancel;
-    Told cancelled;
-    QVERIFY_THROWS_EXCEPTION(DbTool::Cancelled,
-                             DbTool::importCsv(folder.tablePath(), csv, cancelled.recorder(&cancel, 1000), &cancel));
+    // Cancelled while writing: it stops soon after, and the file is byte for byte as it was.
+    Progress cancelled;
+    QVERIFY_THROWS_EXCEPTION(
+        WorkCancelled, cancelWhenDone(cancelled, 1000, [&] { DbTool::importCsv(folder.tablePath(), csv, cancelled); }));
     QCOMPARE(bytes(folder.tablePath()), before);
-    QVERIFY(!cancelled.done.isEmpty() && cancelled.done.last() < 1500);
+    QCOMPARE(cancelled.step(), 1);
+    QVERIFY2(cancelled.done() >= 1000 && cancelled.done() < 20000, qPrintable(QString::number(cancelled.done())));
 
-    Told told;
-    const DbTool::ImportSummary summary = DbTool::importCsv(folder.tablePath(), csv, told.recorder());
-    QCOMPARE(summary.added, 2000);
+    Progress told;
+    const DbTool::ImportSummary summary = DbTool::importCsv(folder.tablePath(), csv, told);
+    QCOMPARE(summary.added, 20000);
     QCOMPARE(summary.firstNo, 6);
-    QCOMPARE(summary.lastNo, 2005);
-    QCOMPARE(told.total, 2000);
-    QVERIFY(!told.totalChanged && told.done.size() > 10 && std::is_sorted(told.done.begin(), told.done.end()));
-    QCOMPARE(told.done.last(), 2000);
-    QCOMPARE(queryValue(folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("2001"));
+    QCOMPARE(summary.lastNo, 20005);
+    QCOMPARE(told.total(), 20000);
+    QCOMPARE(told.done(), 20000);
+    QCOMPARE(queryValue(folder.tablePath(), "SELECT count(*) FROM newspapers"), QStringLiteral("20001"));
 }
 
 void TestDataOps::cancelledExportLeavesNoFile()
@@ -94,18 +100,18 @@ void TestDataOps::cancelledExportLeavesNoFile()
     const QStringList files = entries(folder.path(QString()));
 
     for (const QString& name : {QStringLiteral("old.csv"), QStringLiteral("new.csv")}) {
-        DbTool::CancelToken cancel;
-        Told told;
-        QVERIFY_THROWS_EXCEPTION(DbTool::Cancelled, DbTool::exportCsv(folder.tablePath(), folder.path(name),
-                                                                      told.recorder(&cancel, 1500), &cancel));
-        QVERIFY(told.done.last() < 2000);
+        Progress told;
+        told.cancel();
+        QVERIFY_THROWS_EXCEPTION(WorkCancelled, DbTool::exportCsv(folder.tablePath(), folder.path(name), told));
+        QVERIFY(told.done() < 3000);
     }
     QCOMPARE(folder.readFile(QStringLiteral("old.csv")), QByteArray("old\n"));
     QCOMPARE(entries(folder.path(QString())), files); // nothing new, no temporary file left
 
-    Told told;
-    QCOMPARE(DbTool::exportCsv(folder.tablePath(), folder.path(QStringLiteral("old.csv")), told.recorder()), 3000);
-    QCOMPARE(told.done.last(), 3000);
+    Progress told;
+    QCOMPARE(DbTool::exportCsv(folder.tablePath(), folder.path(QStringLiteral("old.csv")), told), 3000);
+    QCOMPARE(told.total(), 3000);
+    QCOMPARE(told.done(), 3000);
     QBuffer whole;
     whole.open(QIODevice::WriteOnly);
     DbTool::exportCsv(folder.tablePath(), whole);
@@ -129,9 +135,10 @@ void TestDataOps::mergeIsAppliedOnlyToThePlannedTable()
 
     // Planned: the report is there, the table only read.
     const QByteArray before = bytes(db);
-    Told told;
-    merge::Plan planned = merge::plan(db, newer, base, told.recorder());
-    QCOMPARE(told.done, (QList<qint64>{0, 1, 2, 3, 4}));
+    Progress told;
+    merge::Plan planned = merge::plan(db, newer, base, told);
+    QCOMPARE(told.done(), 4);
+    QCOMPARE(told.total(), 4);
     QCOMPARE(planned.result().count(merge::Action::Added), 1);
     QCOMPARE(planned.result().count(merge::Action::Updated), 1);
     QCOMPARE(planned.result().count(merge::Action::Removed), 1);
@@ -151,17 +158,38 @@ void TestDataOps::mergeIsAppliedOnlyToThePlannedTable()
 
     // Planned again: a cancel leaves the table as it was, and the plan can still be applied.
     planned = merge::plan(db, newer, base);
-    DbTool::CancelToken cancel;
-    cancel.cancel();
-    QVERIFY_THROWS_EXCEPTION(DbTool::Cancelled, merge::apply(planned, {}, &cancel));
+    Progress cancelled;
+    cancelled.cancel();
+    QVERIFY_THROWS_EXCEPTION(WorkCancelled, merge::apply(planned, cancelled));
     QCOMPARE(bytes(db), written);
-    Told applied;
-    merge::apply(planned, applied.recorder());
-    QCOMPARE(applied.done.last(), 3);
+    Progress applied;
+    merge::apply(planned, applied);
+    QCOMPARE(applied.done(), 3);
+    QCOMPARE(applied.total(), 3);
     QCOMPARE(queryValue(db, "SELECT group_concat(No || ' ' || Name || ' ' || ifnull(Category, ''), '; ') FROM "
                             "(SELECT * FROM newspapers ORDER BY No)"),
              QStringLiteral("1 Alpha News; 7 Written meanwhile ; 8 Gamma "));
     QVERIFY_THROWS_EXCEPTION(AppError, merge::apply(planned)); // once only
+}
+
+void TestDataOps::addressFoundByTheMergesRule()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{3, "Later", "https://www.example.com/News/", "", "", "", ""},
+                      {1, "First", "HTTP://WWW.Example.COM/News", "", "", "", ""},
+                      {2, "Munich", "https://MÜNCHEN.example.de/", "", "", "", ""},
+                      {4, "", "https://a_b.example.org/", "", "", "", ""}});
+    const QString db = folder.tablePath();
+    auto holder = [&](const char* address) {
+        const auto found = AddressKey::firstWithAddress(db, QString::fromUtf8(address));
+        return found ? QStringLiteral("%1 %2").arg(found->no).arg(found->name) : QStringLiteral("none");
+    };
+    QCOMPARE(holder("example.com/News"), QStringLiteral("1 First")); // the first by No
+    QCOMPARE(holder(" https://example.com/News/ "), QStringLiteral("1 First"));
+    QCOMPARE(holder("https://example.com/news"), QStringLiteral("none")); // the path keeps its case
+    QCOMPARE(holder("http://münchen.example.de"), QStringLiteral("2 Munich"));
+    QCOMPARE(holder("https://a_b.example.org"), QStringLiteral("4 ")); // LIKE's own characters escaped
+    QCOMPARE(holder("   "), QStringLiteral("none"));
 }
 
 QTEST_GUILESS_MAIN(TestDataOps)

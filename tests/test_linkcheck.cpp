@@ -2,6 +2,7 @@
 // on the loopback interface.
 
 #include "CoreTestSupport.h"
+#include "LinkTestServer.h"
 
 #include "datatool/DbTool.h"
 #include "datatool/links/LinkChecker.h"
@@ -11,14 +12,9 @@
 
 #include <QBuffer>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
-#include <QTimer>
 #include <QtTest>
 #include <csignal>
-#include <functional>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -26,137 +22,12 @@ using namespace links;
 
 namespace {
 
-// Answers by path, counts requests and the most it held unanswered at once.
-class TestServer : public QObject
-{
-public:
-    explicit TestServer(const QString& address = QStringLiteral("127.0.0.1"))
-    {
-        listening = server.listen(QHostAddress(address));
-        base = QStringLiteral("http://%1:%2").arg(address).arg(server.serverPort());
-        connect(&server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server.nextPendingConnection())
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-        });
-    }
-    QString url(const QString& path) const { return base + path; }
-
-    QTcpServer server;
-    bool listening = false;
-    QString base;
-    QStringList requests; // "HEAD /ok"
-    QByteArray userAgent;
-    int inFlight = 0;
-    int maxInFlight = 0;
-    int* sharedInFlight = nullptr; // across servers
-    int* sharedMax = nullptr;
-    std::function<void(const QString& path)> onRequest;
-
-private:
-    void read(QTcpSocket* socket)
-    {
-        QByteArray& buffer = m_buffers[socket];
-        buffer += socket->readAll();
-        if (buffer.startsWith('\x16')) { // a TLS hello on a plain port
-            socket->write("HTTP/1.1 400 Bad Request\r\n\r\n");
-            socket->disconnectFromHost();
-            return;
-        }
-        qsizetype end;
-        while ((end = buffer.indexOf("\r\n\r\n")) >= 0) {
-            const QList<QByteArray> lines = buffer.left(end).split('\n');
-            buffer.remove(0, end + 4);
-            const QList<QByteArray> words = lines.first().split(' ');
-            for (const QByteArray& line : lines) {
-                if (line.toLower().startsWith("user-agent:"))
-                    userAgent = line.mid(11).trimmed();
-            }
-            answer(socket, QString::fromLatin1(words.value(0)), QString::fromLatin1(words.value(1)));
-        }
-    }
-
-    void answer(QTcpSocket* socket, const QString& method, const QString& path)
-    {
-        requests << method + QLatin1Char(' ') + path;
-        if (onRequest)
-            onRequest(path);
-        count(+1);
-        auto send = [this, socket](int status, const char* phrase,
-                                   const QByteArray& headers = "Content-Length: 0\r\n") {
-            socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + phrase + "\r\n" + headers + "\r\n");
-            count(-1);
-        };
-        auto redirect = [&](int status, const QString& to) {
-            send(status, "Redirect", "Content-Length: 0\r\nLocation: " + to.toUtf8() + "\r\n");
-        };
-        const QString chain = QStringLiteral("/chain/");
-        if (path == QLatin1String("/ok") || path.startsWith(QLatin1String("/ok?")))
-            send(200, "OK");
-        else if (path == QLatin1String("/moved") || path == QLatin1String("/raced"))
-            redirect(301, QStringLiteral("/ok"));
-        else if (path == QLatin1String("/found"))
-            redirect(302, url(QStringLiteral("/ok")));
-        else if (path == QLatin1String("/permanent"))
-            redirect(308, QStringLiteral("/ok"));
-        else if (path == QLatin1String("/mixed"))
-            redirect(301, QStringLiteral("/temp"));
-        else if (path == QLatin1String("/temp"))
-            redirect(302, QStringLiteral("/ok?lang=en"));
-        else if (path == QLatin1String("/dir/relative"))
-            redirect(301, QStringLiteral("../ok"));
-        else if (path == QLatin1String("/loop-a") || path == QLatin1String("/loop-b"))
-            redirect(302, path == QLatin1String("/loop-a") ? QStringLiteral("/loop-b") : QStringLiteral("/loop-a"));
-        else if (path.startsWith(chain) && path.mid(chain.size()).toInt() < 6)
-            redirect(301, chain + QString::number(path.mid(chain.size()).toInt() + 1));
-        else if (path.startsWith(chain))
-            send(200, "OK");
-        else if (path == QLatin1String("/to-mail"))
-            redirect(301, QStringLiteral("mailto:desk@example.com"));
-        else if (path == QLatin1String("/error"))
-            send(500, "Internal Server Error");
-        else if (path == QLatin1String("/no-head") && method == QLatin1String("HEAD"))
-            send(405, "Method Not Allowed");
-        else if (path == QLatin1String("/no-head")) // a body far too large to wait for
-            send(200, "OK", "Content-Length: 100000000\r\n\r\n" + QByteArray(1000, 'x'));
-        else if (path.startsWith(QLatin1String("/held/")))
-            QTimer::singleShot(100, socket, [send] { send(200, "OK"); });
-        else if (path == QLatin1String("/slow"))
-            return; // never answered
-        else if (path == QLatin1String("/reset")) {
-            const linger hard = {1, 0};
-            ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            socket->abort();
-            count(-1);
-        } else
-            send(404, "Not Found");
-    }
-
-    void count(int change)
-    {
-        inFlight += change;
-        maxInFlight = std::max(maxInFlight, inFlight);
-        if (sharedInFlight) {
-            *sharedInFlight += change;
-            *sharedMax = std::max(*sharedMax, *sharedInFlight);
-        }
-    }
-
-    QHash<QTcpSocket*, QByteArray> m_buffers;
-};
-
 QByteArray exported(const QString& db)
 {
     QBuffer out;
     out.open(QIODevice::WriteOnly);
     DbTool::exportCsv(db, out);
     return out.data();
-}
-
-int closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
 }
 
 } // namespace
@@ -382,27 +253,23 @@ void TestLinkCheck::windowChecksOnAWorkerAndActsOnlyOnUnchangedRecords()
                       {4, "Also gone", h + "/error", "", "", "", ""},
                       {5, "Slow", h + "/slow", "", "", "", ""}});
 
-    // On a worker with an event loop of its own, while this thread serves the answers;
-    // cancelled once only the slow one is left.
-    DbTool::CancelToken cancel;
-    std::atomic<int> told{0};
-    std::atomic<bool> toldElsewhere{true};
+    // On a worker with an event loop of its own, while this thread serves the answers and
+    // watches its progress; cancelled once only the slow one is left.
+    Progress progress;
     TableCheck check;
     std::unique_ptr<QThread> worker(QThread::create([&] {
-        check = checkTable(
-            folder.tablePath(), {4, 30000, {}},
-            [&](const CheckProgress& tally) {
-                ++told;
-                toldElsewhere = toldElsewhere && QThread::currentThread() != qApp->thread();
-                if (tally.done == 4)
-                    cancel.cancel();
-            },
-            &cancel);
+        check = checkTable(folder.tablePath(), {4, 30000, {}}, progress);
     }));
     worker->start();
+    QTRY_COMPARE_WITH_TIMEOUT(progress.done(), 4, 20000);
+    QCOMPARE(progress.total(), 5);
+    QCOMPARE(progress.tally(static_cast<int>(Verdict::Moved)), 2);
+    QCOMPARE(progress.tally(static_cast<int>(Verdict::Broken)), 2);
+    progress.cancel();
     QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 20000);
     worker->wait();
-    QVERIFY(check.cancelled && told >= 5 && toldElsewhere);
+    QVERIFY(check.cancelled);
+    QCOMPARE(check.tally.done, 4);
     QCOMPARE(check.records.size(), size_t(5));
     QCOMPARE(check.records[1].result->verdict, Verdict::Moved);
     QCOMPARE(check.records[2].result->verdict, Verdict::Broken);

@@ -57,14 +57,15 @@ void setWritable(const QString& folder, bool writable)
 class QuittingBoxes : public FakeMessageBoxes
 {
 public:
-    Answer show(QWidget* owner, const QString& text, const QString& caption, Style style) override
+    Answer showWithDescription(QWidget* owner, const QString& text, const QString& caption, Style style,
+                               const QString& description) override
     {
         const QWidgetList windows = QApplication::topLevelWidgets();
         windowShown.push_back(std::any_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); }));
         auto* quit = new QTimer(QCoreApplication::instance());
         QObject::connect(quit, &QTimer::timeout, QCoreApplication::instance(), &QCoreApplication::quit);
         quit->start(20);
-        return FakeMessageBoxes::show(owner, text, caption, style);
+        return FakeMessageBoxes::showWithDescription(owner, text, caption, style, description);
     }
     std::vector<bool> windowShown;
 };
@@ -107,7 +108,8 @@ void TestProgramStart::installedProgramWorksInTheUsersFolder()
     setWritable(install.path("usr"), false);
     FakeShell shell;
     FakeMessageBoxes boxes;
-    const Platform platform{shell, boxes, install};
+    FakeFileDialogs files;
+    const Platform platform{shell, boxes, install, files};
     const QString before = QDir::currentPath();
     QDir::setCurrent(install.path("work"));
 
@@ -172,19 +174,23 @@ void TestProgramStart::newerStarterIsAnnouncedBeforeTheWindow()
 
     FakeShell shell;
     QuittingBoxes boxes;
-    QCOMPARE(runProgram(Platform{shell, boxes, install}), 0); // the window opens either way
+    FakeFileDialogs files;
+    QCOMPARE(runProgram(Platform{shell, boxes, install, files}), 0); // the window opens either way
     QCOMPARE(boxes.shown.size(), size_t(1));
     QVERIFY2(boxes.shown[0].text.startsWith(shown), qPrintable(boxes.shown[0].text));
     QCOMPARE(boxes.shown[0].style, fails ? MessageBoxes::Style::Error : MessageBoxes::Style::Plain);
+    // The announcement is the program's own message; a failure is an error report.
+    QCOMPARE(boxes.shown[0].caption,
+             fails ? QStringLiteral("kestrove-news") : QStringLiteral("Kestrove Online Newspaper"));
     QCOMPARE(boxes.windowShown, std::vector<bool>{false});
     QCOMPARE(readAll(location.tablePath()) == before, fails);
 
     // Nothing merged, or nothing to tell: no box.
     FakeMessageBoxes quiet;
-    ProgramStart::announce(Platform{shell, quiet, install}, {});
+    ProgramStart::announce(Platform{shell, quiet, install, files}, {});
     StarterUpdate::Outcome unchanged;
     unchanged.merged = true;
-    ProgramStart::announce(Platform{shell, quiet, install}, unchanged);
+    ProgramStart::announce(Platform{shell, quiet, install, files}, unchanged);
     QCOMPARE(quiet.shown.size(), size_t(0));
 }
 
@@ -229,7 +235,8 @@ void TestProgramStart::failedStartIsReportedOnceInEitherLayout()
 
     FakeShell shell;
     FakeMessageBoxes boxes;
-    QCOMPARE(runProgram(Platform{shell, boxes, folder}), 1);
+    FakeFileDialogs files;
+    QCOMPARE(runProgram(Platform{shell, boxes, folder, files}), 1);
     QCOMPARE(boxes.shown.size(), size_t(1));
     QVERIFY2(boxes.errors().value(0).contains(shown), qPrintable(boxes.errors().value(0)));
     QVERIFY(boxes.errors().value(0).startsWith(QStringLiteral("Kestrove Online Newspaper v6.88 cannot start.\n\n")));

@@ -52,6 +52,7 @@ private slots:
     void commandsBuildAFreshDialogEachTime();
     void addNumbersFromLastNumberAndStaysOpen();
     void addRefusesEmptyNameOnly();
+    void addAsksAboutAKnownAddressAndTheGridShowsTheRecord();
     void deletingTheHighestRecordDoesNotLowerTheCounter();
     void modifyKeepsNameWhenEmptiedAndBlanksOthers();
     void modifiedRecordLeavesTheFilteredView();
@@ -202,6 +203,49 @@ void TestRecords::addRefusesEmptyNameOnly()
     QCOMPARE(form->lastNumber(), 58);
     QCOMPARE(stored(*t, 58, "Name"), QStringLiteral("   "));
     QVERIFY(t->boxes.shown.empty());
+}
+
+void TestRecords::addAsksAboutAKnownAddressAndTheGridShowsTheRecord()
+{
+    auto dialog = open(true);
+    nameEdit(*dialog)->setText(QStringLiteral("Star Again"));
+    webEdit(*dialog)->setText(QStringLiteral("HTTP://thestar.com"));
+    // The merge's rule: the same newspaper's address in another letter case, without www.
+    t->boxes.answers = {MessageBoxes::Answer::Cancel};
+    dialog->save();
+    QCOMPARE(t->boxes.shown.size(), size_t(1));
+    QCOMPARE(t->boxes.shown[0].text, QStringLiteral("The web address HTTP://thestar.com is already in the directory, "
+                                                    "for the newspaper \"Toronto Star\". Add this newspaper anyway?"));
+    QCOMPARE(t->boxes.shown[0].caption, QStringLiteral("Confirmation"));
+    QCOMPARE(t->boxes.shown[0].description, QStringLiteral("The newspaper that has the address: Toronto Star"));
+    QCOMPARE(form->table().recordCount(), 3);
+
+    // OK adds it anyway, and the grid behind moves to it.
+    dialog->save();
+    QCOMPARE(t->boxes.shown.size(), size_t(2));
+    QCOMPARE(form->table().recordCount(), 4);
+    QCOMPARE(form->table().field(Field::No).asInteger(), form->lastNumber());
+    QCOMPARE(grid(*form)->currentIndex().row(), form->table().currentRow());
+
+    // A new address asks nothing; a record the search hides moves nothing.
+    nameEdit(*form)->setText(QStringLiteral("Toronto"));
+    form->search();
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Toronto Star"));
+    nameEdit(*dialog)->setText(QStringLiteral("Hidden Gazette"));
+    webEdit(*dialog)->setText(QStringLiteral("https://hidden.example.com/"));
+    dialog->save();
+    QCOMPARE(t->boxes.shown.size(), size_t(2));
+    QCOMPARE(stored(*t, form->lastNumber(), "Name"), QStringLiteral("Hidden Gazette"));
+    QCOMPARE(form->table().field(Field::Name).asString(), QStringLiteral("Toronto Star"));
+
+    // Modify: the grid stays on the record changed, wherever the order puts it now.
+    form->showAll();
+    QVERIFY(form->table().locate(Field::Name, QStringLiteral("Globe")));
+    auto modify = open(false);
+    nameEdit(*modify)->setText(QStringLiteral("Zeta Globe"));
+    modify->save();
+    QCOMPARE(form->table().field(Field::No).asInteger(), 57);
+    QCOMPARE(form->table().currentRow(), form->table().recordCount() - 1);
 }
 
 void TestRecords::deletingTheHighestRecordDoesNotLowerTheCounter()

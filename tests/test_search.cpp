@@ -353,7 +353,7 @@ void TestSearch::enterStepsThroughCriteriaWithoutSearching()
     QCOMPARE(form->table().recordCount(), 8);
     QCOMPARE(countryBox(*form)->count(), 240); // Enter added no entry
 
-    // The picture buttons take no focus; F3 and F4 press them.
+    // F3 and F4 press the picture buttons from anywhere in the window.
     form->activateWindow();
     QTest::keyClick(form.get(), Qt::Key_F3);
     QCOMPARE(runs.last().first().toString(), QStringLiteral("search"));

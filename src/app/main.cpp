@@ -9,5 +9,6 @@ int main(int argc, char** argv)
     RunningProgramFolder folder(argc > 0 ? argv[0] : nullptr);
     DesktopShell shell;
     DesktopMessageBoxes boxes;
-    return ProgramStart::run(argc, argv, Platform{shell, boxes, folder});
+    DesktopFileDialogs files;
+    return ProgramStart::run(argc, argv, Platform{shell, boxes, folder, files});
 }

@@ -36,6 +36,7 @@ std::unique_ptr<MainWindow> openWindow(const Platform& platform)
 {
     auto window = std::make_unique<MainWindow>(platform);
     window->table().setBackgroundWork(false);
+    window->toolWork().setBackground(false);
     return window;
 }
 

@@ -34,10 +34,16 @@ public:
         QString text;
         QString caption;
         Style style;
+        QString description;
     };
-    Answer show(QWidget*, const QString& text, const QString& caption, Style style) override
+    Answer show(QWidget* owner, const QString& text, const QString& caption, Style style) override
     {
-        shown.push_back({text, caption, style});
+        return showWithDescription(owner, text, caption, style, QString());
+    }
+    Answer showWithDescription(QWidget*, const QString& text, const QString& caption, Style style,
+                               const QString& description) override
+    {
+        shown.push_back({text, caption, style, description});
         if (answers.empty())
             return Answer::Ok;
         const Answer next = answers.front();
@@ -58,13 +64,42 @@ public:
     std::deque<Answer> answers;
 };
 
+// Answers each file dialog with the next of `answers` (empty: the user cancelled), and
+// records the dialogs' captions and the files chosen.
+class FakeFileDialogs : public FileDialogs
+{
+public:
+    QString openFile(QWidget*, const QString& caption, const QString&) override { return answer(caption); }
+    QString saveFile(QWidget*, const QString& caption, const QString&, const QString&) override
+    {
+        return answer(caption);
+    }
+    std::deque<QString> answers;
+    QStringList asked;
+    QStringList answered;
+
+private:
+    QString answer(const QString& caption)
+    {
+        asked << caption;
+        if (answers.empty())
+            return QString();
+        const QString next = answers.front();
+        answers.pop_front();
+        if (!next.isEmpty())
+            answered << next;
+        return next;
+    }
+};
+
 // The seams together, for building windows.
 struct TestPlatform
 {
     FakeShell shell;
     FakeMessageBoxes boxes;
+    FakeFileDialogs files;
     TempProgramFolder folder;
-    Platform platform{shell, boxes, folder};
+    Platform platform{shell, boxes, folder, files};
 };
 
 class MainWindow;
@@ -80,8 +115,8 @@ class QPushButton;
 class QToolButton;
 class QWidget;
 
-// The main window with its table's background work off, so every command has completed
-// when it returns; the tests of background work switch it back on.
+// The main window with its table's and its tools' background work off, so every command
+// has completed when it returns; the tests of background work switch it back on.
 std::unique_ptr<MainWindow> openWindow(const Platform& platform);
 
 // A window's control by its object name, as an accessibility tool finds it; a missing

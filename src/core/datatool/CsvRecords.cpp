@@ -1,7 +1,6 @@
 #include "datatool/CsvRecords.h"
 
 #include "datatool/Csv.h"
-#include "datatool/Work.h"
 #include "directory/TextRules.h"
 #include "errors/AppError.h"
 
@@ -96,8 +95,6 @@ bool read(const QString& path, const QString& outcome, const std::function<void(
                 fail(reason);
             each(row);
         }
-    } catch (const DbTool::Cancelled&) {
-        throw; // said by whoever cancelled, not a fault of the file
     } catch (const AppError& error) {
         throw AppError(QStringLiteral("%1, %2; %3").arg(path, error.message(), outcome));
     }

@@ -21,8 +21,8 @@ struct Row
 // whether the file has the No column. Throws AppError "<path>, line N: <reason>;
 // <outcome>" (outcome such as "nothing was imported") for unreadable or malformed text,
 // a wrong header, a bad or repeated No, and a field holding a control character or a
-// line break; the records before it have been handed over by then. DbTool::Cancelled
-// thrown by `each` passes through as it is.
+// line break; the records before it have been handed over by then. Anything else
+// `each` throws (WorkCancelled) passes through as it is.
 bool read(const QString& path, const QString& outcome, const std::function<void(Row&)>& each);
 
 // Why a record's texts cannot be stored ("the name contains a line break"); empty when

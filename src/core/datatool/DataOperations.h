@@ -8,15 +8,14 @@
 //   links::checkTable      every record's web address                (links/LinkOperations.h)
 //   links::applyNewAddresses / deleteRecords   acting on a check    (links/LinkOperations.h)
 //
-// How a window runs them: on a worker thread (QtConcurrent::run, or a QThread), never on
-// its own thread, with the inputs copied in and the result returned by value. Progress
-// is called on the worker, about a hundred times per operation (after every record for
-// the link check): hand it to the window with QMetaObject::invokeMethod and a queued
-// connection. Cancel sets a DbTool::CancelToken the worker shares; the operation then
-// throws DbTool::Cancelled (the link check returns what it checked, marked cancelled)
-// and every file is as it was. Any other failure throws AppError with the message
-// kestrove-db prints, ready for a message box; DbTool::OutputIsInput says a file was
-// named as both an output and an input.
+// How a window runs them: as a job of its BackgroundWork (work/BackgroundWork.h), never
+// on its own thread, with the inputs copied in and the result returned by value. Each
+// takes the job's Progress (work/Progress.h): it sets the total and the count done as it
+// goes, which the window reads whenever it likes, and looks at the cancel flag often.
+// Once cancelled, an operation throws WorkCancelled (the link check instead returns what
+// it checked, marked cancelled) and every file is as it was. Any other failure throws
+// AppError with the message kestrove-db prints, ready for a message box;
+// DbTool::OutputIsInput says a file was named as both an output and an input.
 //
 // The link check runs a QEventLoop of its own on the worker, so the worker must not be
 // the window's thread, and a QCoreApplication (the window's QApplication) must exist.
@@ -26,6 +25,6 @@
 
 #include "datatool/DbTool.h"
 #include "datatool/OutputFile.h"
-#include "datatool/Work.h"
 #include "datatool/links/LinkOperations.h"
 #include "datatool/merge/Merge.h"
+#include "work/Progress.h"

@@ -12,38 +12,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <unistd.h>
 
 // The command line; the operations it runs are in Operations.cpp.
 namespace DbTool {
-
-namespace {
-
-// Shows progress only once a run has taken a couple of seconds, then twice a second.
-class Throttle
-{
-public:
-    explicit Throttle(Progress progress)
-        : m_progress(std::move(progress))
-    {
-        m_clock.start();
-    }
-    void operator()(qint64 done, qint64 total)
-    {
-        if (m_clock.elapsed() < 2000 || m_clock.elapsed() - m_last < 500)
-            return;
-        m_last = m_clock.elapsed();
-        m_progress(done, total);
-    }
-
-private:
-    Progress m_progress;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-};
-
-} // namespace
 
 namespace {
 
@@ -114,6 +89,36 @@ void printProgress(qint64 done, qint64 total)
     std::fflush(stderr);
 }
 
+// Runs a long operation on a thread of its own while this one shows its progress: only
+// once it has taken a couple of seconds, then at most twice a second, and only while
+// records are being written (a known total that moves on). Failures are thrown here, as
+// the operation threw them.
+template <class Operation>
+auto withProgressLine(Operation operation)
+{
+    Progress progress;
+    auto outcome = std::async(std::launch::async, [&] { return operation(progress); });
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 lastDone = -1;
+    bool shown = false;
+    while (outcome.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        const qint64 elapsed = clock.elapsed();
+        const qint64 done = progress.done();
+        if (elapsed < 2000 || elapsed - last < 500 || progress.total() <= 0 || done == lastDone)
+            continue;
+        last = elapsed;
+        lastDone = done;
+        shown = true;
+        printProgress(done, progress.total());
+    }
+    auto result = outcome.get();
+    if (shown)
+        std::fputs("\n", stderr);
+    return result;
+}
+
 int wrongUse(const QString& reason)
 {
     std::fprintf(stderr, "kestrove-db: %s (try kestrove-db --help)\n", qUtf8Printable(reason));
@@ -170,13 +175,8 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
         if (command == QLatin1String("import")) {
             if (!expect(2, 2))
                 return wrongUse(QStringLiteral("import takes a table and a CSV file: kestrove-db import DB CSV"));
-            bool shown = false;
-            const ImportSummary summary = importCsv(args[0], args[1], Throttle([&](qint64 done, qint64 total) {
-                                                        shown = true;
-                                                        printProgress(done, total);
-                                                    }));
-            if (shown)
-                std::fputs("\n", stderr);
+            const ImportSummary summary =
+                withProgressLine([&](Progress& progress) { return importCsv(args[0], args[1], progress); });
             std::fprintf(stderr, "Imported %lld records into %s\n", static_cast<long long>(summary.added),
                          qUtf8Printable(args[0]));
             return 0;
@@ -225,13 +225,10 @@ int runCommand(const QStringList& arguments, bool standardOutputClosed)
                 if (!ok)
                     return wrongUse(QStringLiteral("the seed \"%1\" is not a whole number").arg(args[2]));
             }
-            bool shown = false;
-            generate(args[0], count, seed, Throttle([&](qint64 done, qint64 total) {
-                         shown = true;
-                         printProgress(done, total);
-                     }));
-            if (shown)
-                std::fputs("\n", stderr);
+            withProgressLine([&](Progress& progress) {
+                generate(args[0], count, seed, progress);
+                return true;
+            });
             return 0;
         }
     } catch (const OutputIsInput& error) {

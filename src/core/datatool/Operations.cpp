@@ -51,9 +51,6 @@ constexpr qint64 CancelCheckEvery = 256;
 // Large enough that a million records take few system calls.
 constexpr qsizetype ExportChunk = 256 * 1024;
 
-const QString ImportCancelled = QStringLiteral("The import was cancelled; nothing was imported");
-const QString ExportCancelled = QStringLiteral("The export was cancelled; nothing was exported");
-
 } // namespace
 
 void create(const QString& dbPath)
@@ -61,18 +58,18 @@ void create(const QString& dbPath)
     createEmpty(dbPath);
 }
 
-ImportSummary importCsv(const QString& dbPath, const QString& csvPath, const Progress& progress,
-                        const CancelToken* cancel)
+ImportSummary importCsv(const QString& dbPath, const QString& csvPath, Progress& progress)
 {
     refuseOutputOnInput(dbPath, {csvPath});
     // Every record is read and checked before any is written, so a bad line changes nothing.
+    progress.beginStep(0, 0);
     std::vector<CsvRecords::Row> rows;
     const bool withNo = CsvRecords::read(csvPath, QStringLiteral("nothing was imported"), [&](CsvRecords::Row& row) {
         rows.push_back(std::move(row));
         if (rows.size() % CancelCheckEvery == 0)
-            stopIfCancelled(cancel, ImportCancelled);
+            progress.checkCancelled();
     });
-    stopIfCancelled(cancel, ImportCancelled);
+    progress.checkCancelled();
 
     sqlite::Database db = openTable(dbPath);
     sqlite::Transaction transaction(db, true);
@@ -90,7 +87,7 @@ ImportSummary importCsv(const QString& dbPath, const QString& csvPath, const Pro
         qint64 looked = 0;
         for (const CsvRecords::Row& row : rows) {
             if (++looked % CancelCheckEvery == 0)
-                stopIfCancelled(cancel, ImportCancelled);
+                progress.checkCancelled();
             exists.reset();
             exists.bind(1, row.no);
             if (exists.step()) {
@@ -116,31 +113,35 @@ ImportSummary importCsv(const QString& dbPath, const QString& csvPath, const Pro
     }
 
     TableSchema::RecordInserter insert(db);
-    ProgressSteps steps(progress, total);
+    progress.beginStep(1, total);
     for (qint64 i = 0; i < total; ++i) {
         const CsvRecords::Row& row = rows[static_cast<size_t>(i)];
         insert.insert(withNo ? row.no : next++, row.text);
-        steps(i + 1);
+        progress.setDone(i + 1);
         if (i % CancelCheckEvery == 0)
-            stopIfCancelled(cancel, ImportCancelled);
+            progress.checkCancelled();
     }
-    stopIfCancelled(cancel, ImportCancelled);
+    // The last look: a cancel that came at any time before the commit leaves the file as it was.
+    progress.checkCancelled();
     transaction.commit();
-    steps.finish();
     return summary;
 }
 
-qint64 exportCsv(const QString& dbPath, QIODevice& out, const Progress& progress, const CancelToken* cancel)
+ImportSummary importCsv(const QString& dbPath, const QString& csvPath)
+{
+    Progress progress;
+    return importCsv(dbPath, csvPath, progress);
+}
+
+qint64 exportCsv(const QString& dbPath, QIODevice& out, Progress& progress)
 {
     sqlite::Database db = openTable(dbPath);
     // The count and the records come from one state of the file.
     sqlite::Transaction snapshot(db);
-    qint64 total = 0;
-    if (progress) {
+    {
         sqlite::Statement count(db, "SELECT count(*) FROM newspapers");
-        total = count.step() ? count.int64(0) : 0;
+        progress.beginStep(0, count.step() ? count.int64(0) : 0);
     }
-    ProgressSteps steps(progress, total);
     // Written in large pieces, each checked, so a full disk or a closed pipe is reported.
     QByteArray pending;
     auto flush = [&] {
@@ -162,25 +163,36 @@ qint64 exportCsv(const QString& dbPath, QIODevice& out, const Progress& progress
         pending += Csv::formatRecord(fields);
         if (pending.size() >= ExportChunk)
             flush();
-        steps(++written);
+        progress.setDone(++written);
         if (written % CancelCheckEvery == 0)
-            stopIfCancelled(cancel, ExportCancelled);
+            progress.checkCancelled();
     }
-    stopIfCancelled(cancel, ExportCancelled);
+    progress.checkCancelled();
     flush();
-    steps.finish();
     return written;
 }
 
-qint64 exportCsv(const QString& dbPath, const QString& csvPath, const Progress& progress, const CancelToken* cancel)
+qint64 exportCsv(const QString& dbPath, QIODevice& out)
+{
+    Progress progress;
+    return exportCsv(dbPath, out, progress);
+}
+
+qint64 exportCsv(const QString& dbPath, const QString& csvPath, Progress& progress)
 {
     refuseOutputOnInput(csvPath, {dbPath});
     OutputFile out(csvPath);
     out.open();
-    const qint64 records = exportCsv(dbPath, out.device(), progress, cancel);
+    const qint64 records = exportCsv(dbPath, out.device(), progress);
     if (!out.commit())
         throw AppError(QStringLiteral("Cannot write %1: %2").arg(csvPath, out.errorString()));
     return records;
+}
+
+qint64 exportCsv(const QString& dbPath, const QString& csvPath)
+{
+    Progress progress;
+    return exportCsv(dbPath, csvPath, progress);
 }
 
 QStringList check(const QString& dbPath)
@@ -200,7 +212,13 @@ QStringList check(const QString& dbPath)
     return problems;
 }
 
-void generate(const QString& dbPath, qint64 count, quint64 seed, const Progress& progress)
+void generate(const QString& dbPath, qint64 count, quint64 seed)
+{
+    Progress progress;
+    generate(dbPath, count, seed, progress);
+}
+
+void generate(const QString& dbPath, qint64 count, quint64 seed, Progress& progress)
 {
     if (count < 0 || count > std::numeric_limits<qint32>::max())
         throw AppError(
@@ -212,10 +230,10 @@ void generate(const QString& dbPath, qint64 count, quint64 seed, const Progress&
         sqlite::Transaction transaction(db, true);
         TableSchema::RecordInserter insert(db);
         Generator generator(seed);
-        ProgressSteps steps(progress, count);
+        progress.beginStep(0, count);
         for (qint64 no = 1; no <= count; ++no) {
             insert.insert(no, generator.next());
-            steps(no);
+            progress.setDone(no);
         }
         transaction.commit();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <atomic>
 #include <exception>
 
@@ -27,6 +28,12 @@ public:
     // 0 to 1000, or -1 while the total is not known.
     int permille() const;
 
+    // Counts by kind of the items done, for work that sorts them as it goes (the link
+    // check's verdicts): kinds 0 to TallyKinds - 1.
+    static constexpr int TallyKinds = 8;
+    void addTally(int kind, qint64 by = 1) { m_tallies[static_cast<std::size_t>(kind)] += by; }
+    qint64 tally(int kind) const { return m_tallies[static_cast<std::size_t>(kind)]; }
+
     void cancel() { m_cancelled = true; }
     bool cancelled() const { return m_cancelled; }
     // Throws WorkCancelled once cancel() was called.
@@ -37,6 +44,7 @@ private:
     std::atomic<qint64> m_total{0};
     std::atomic<qint64> m_done{0};
     std::atomic<bool> m_cancelled{false};
+    std::array<std::atomic<qint64>, TallyKinds> m_tallies{};
 };
 
 // Work that stopped because it was asked to; never reported as a failure.

@@ -56,7 +56,7 @@ void announce(const Platform& platform, const StarterUpdate::Outcome& update)
                              update.conflicts == 1 ? QStringLiteral("was") : QStringLiteral("were"),
                              update.conflicts == 1 ? QStringLiteral("it") : QStringLiteral("them"));
         }
-        platform.boxes.show(nullptr, text, platform.folder.applicationTitle(), MessageBoxes::Style::Plain);
+        platform.boxes.show(nullptr, text, ProgramName, MessageBoxes::Style::Plain);
     }
     if (!update.error.isEmpty())
         ErrorReport::show(platform, nullptr, update.error);

@@ -93,10 +93,13 @@ RecordDialog::RecordDialog(MainWindow& owner, Mode mode)
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
     m_saveButton->setGeometry(80, 192, 75, 25);
     m_saveButton->setDefault(true);
+    m_saveButton->setAccessibleDescription(
+        QStringLiteral("Stores the newspaper in the directory; the dialog stays open for the next one"));
     m_cancelButton =
         new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
     m_cancelButton->setGeometry(224, 192, 75, 25);
+    m_cancelButton->setAccessibleDescription(QStringLiteral("Closes the dialog; what was stored stays"));
     // Enter on a focused button presses that button; elsewhere it presses Add/Modify.
     m_cancelButton->setAutoDefault(true);
 
@@ -146,6 +149,8 @@ void RecordDialog::showRecord()
     setWindowTitle(QStringLiteral("Modify a record"));
     m_group->setTitle(QStringLiteral("Modify Newspaper"));
     m_saveButton->setText(QStringLiteral("Modify"));
+    m_saveButton->setAccessibleDescription(
+        QStringLiteral("Stores the changes in the current newspaper; the dialog stays open"));
 
     // A blank field, or no current record, leaves its box as designed.
     const auto stored = m_owner.table().storedTexts();

@@ -1,6 +1,7 @@
 #include "grid/DirectoryGrid.h"
 
 #include "directory/Table.h"
+#include "widgets/TextDirectionDelegate.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -72,6 +73,7 @@ DirectoryGrid::DirectoryGrid(QWidget* parent)
     // Tab leaves the grid for the window's next control; the arrows, Page Up/Down, Home
     // and End move between records.
     setTabKeyNavigation(false);
+    setItemDelegate(new TextDirectionDelegate(this));
 }
 
 void DirectoryGrid::setDirectoryModel(DirectoryModel* source)
@@ -129,6 +131,15 @@ void DirectoryGrid::mouseDoubleClickEvent(QMouseEvent* event)
 void DirectoryGrid::keyPressEvent(QKeyEvent* event)
 {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((modifiers == Qt::NoModifier && event->key() == Qt::Key_Menu) ||
+        (modifiers == Qt::ShiftModifier && event->key() == Qt::Key_F10)) {
+        emit popupKeyPressed();
+        return;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        emit copyPressed();
+        return;
+    }
     if (modifiers == Qt::NoModifier && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
         emit enterPressed();
         return;
@@ -138,4 +149,52 @@ void DirectoryGrid::keyPressEvent(QKeyEvent* event)
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+QRect DirectoryGrid::currentRowRect() const
+{
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || !model())
+        return {};
+    const QRect first = visualRect(model()->index(current.row(), 0));
+    const QRect last = visualRect(model()->index(current.row(), model()->columnCount() - 1));
+    return first.united(last).intersected(viewport()->rect());
+}
+
+QPoint DirectoryGrid::popupPosition() const
+{
+    const QRect row = currentRowRect();
+    const QPoint at = row.isEmpty() ? QPoint(0, 0) : QPoint(row.left(), row.bottom() + 1);
+    return viewport()->mapToGlobal(at);
+}
+
+void DirectoryGrid::paintEvent(QPaintEvent* event)
+{
+    QTableView::paintEvent(event);
+    // The keyboard's place: a dotted frame around the current row while the grid has the
+    // focus, so the row the keys act on is told from a row merely selected.
+    if (!hasFocus())
+        return;
+    const QRect row = currentRowRect();
+    if (row.isEmpty())
+        return;
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(palette().color(QPalette::HighlightedText), 1, Qt::SolidLine));
+    painter.drawRect(row.adjusted(1, 1, -2, -2));
+    painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+    painter.drawRect(row.adjusted(1, 1, -2, -2));
+}
+
+void DirectoryGrid::focusInEvent(QFocusEvent* event)
+{
+    QTableView::focusInEvent(event);
+    viewport()->update();
+}
+
+void DirectoryGrid::focusOutEvent(QFocusEvent* event)
+{
+    QTableView::focusOutEvent(event);
+    viewport()->update();
 }

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
@@ -74,18 +75,51 @@ QToolButton* smallButton(QWidget* parent, const char* name, const QString& hint,
     return result;
 }
 
-QToolButton* pictureButton(QWidget* parent, const char* name, const QString& text, const QString& picture,
-                           QRect geometry, QSize pictureSize)
+// A button that is all picture: the focus shows as a dotted frame over its edge, since
+// the picture leaves the style no room for its own.
+class PictureButton : public QToolButton
 {
-    auto* result = new QToolButton(parent);
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QToolButton::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QPainter painter(this);
+        const QRect frame = rect().adjusted(0, 0, -1, -1);
+        painter.setPen(QPen(palette().color(QPalette::Base), 1));
+        painter.drawRect(frame);
+        painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+        painter.drawRect(frame);
+    }
+};
+
+// The picture buttons take the focus from the keyboard (Tab), never from a click, so a
+// click leaves the focus where it was.
+QToolButton* pictureButton(QWidget* parent, const char* name, const QString& text, const QString& description,
+                           const QString& picture, QRect geometry, QSize pictureSize)
+{
+    auto* result = new PictureButton(parent);
     result->setObjectName(QLatin1String(name));
     result->setGeometry(geometry);
     result->setAccessibleName(text);
+    result->setAccessibleDescription(description);
     result->setIcon(Artwork::icon(picture, pictureSize));
     result->setIconSize(pictureSize);
     result->setAutoRaise(true);
-    result->setFocusPolicy(Qt::NoFocus);
+    result->setFocusPolicy(Qt::TabFocus);
     return result;
+}
+
+// Shows the key of a command beside its menu item. The key itself belongs to the window
+// (F1) or the grid (Ctrl+C): in the menu it acts only while the menu is open.
+void showKey(QAction* action, const QKeySequence& key)
+{
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WidgetShortcut);
 }
 
 void followBusyWithCursor(bool busy)
@@ -133,8 +167,10 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     // While another program's lock holds up the table, the pointer shows it.
     m_table->setBusyObserver(followBusyWithCursor);
     m_model = new DirectoryModel(*m_table, this);
+    m_toolWork = new BackgroundWork(this);
+    m_toolWork->setObjectName(QStringLiteral("toolWork"));
     m_commands = new CommandQueue(
-        [this] { return m_table->busy(); },
+        [this] { return m_table->busy() || m_toolWork->busy() || m_toolConcluding; },
         [this](const CommandQueue::Command& command) { ErrorReport::guard(m_platform, this, command); }, this);
     m_pictures = Artwork::imageList();
 
@@ -146,6 +182,7 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     buildGrid(client);
     buildMenus();
     buildTabOrder();
+    buildShortcuts();
     setFixedSize(sizeHint());
 
     // The table opens with the window, from the data folder whatever the working
@@ -170,6 +207,16 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     connect(m_table, &Table::backgroundFailed, this,
             [this](const QString& message) { ErrorReport::show(m_platform, this, message); });
     m_workIndicator->watch(m_table->work(), false);
+
+    // The commands on the whole directory run beside the window too; they can be cancelled.
+    m_workIndicator->watch(*m_toolWork, true);
+    connect(m_toolWork, &BackgroundWork::busyChanged, this, [this](bool busy) {
+        m_cancelToolKey->setEnabled(busy);
+        if (!busy)
+            m_commands->workEnded();
+    });
+    connect(m_toolWork, &BackgroundWork::failed, this,
+            [this](const QString& message) { ErrorReport::show(m_platform, this, message); });
 
     // The cache beside the table is written once the records have been still a moment.
     m_cacheTimer = new QTimer(this);
@@ -235,8 +282,9 @@ void MainWindow::buildControls(QWidget* client)
     m_clearHistoryButton = smallButton(m_shortcutsGroup, "clearHistoryButton", QStringLiteral("Clear History"),
                                        QStringLiteral("Clear History"), QStringLiteral("clear-history"), 252, 60);
 
-    m_readNowButton = pictureButton(client, "readNowButton", QStringLiteral("Read Now"), QStringLiteral("read-now"),
-                                    QRect(104, 152, 120, 28), QSize(120, 26));
+    m_readNowButton = pictureButton(client, "readNowButton", QStringLiteral("Read Now"),
+                                    QStringLiteral("Opens the selected newspaper in your web browser"),
+                                    QStringLiteral("read-now"), QRect(104, 152, 120, 28), QSize(120, 26));
     // Below Read Now, in the strip above the grid: what long work beside the window does.
     m_workIndicator = new WorkIndicator(client);
     m_workIndicator->setObjectName(QStringLiteral("workIndicator"));
@@ -262,10 +310,12 @@ void MainWindow::buildControls(QWidget* client)
     m_categoryBox->setCurrentIndex(0);
     QLabel* webLabel = Controls::label(m_searchGroup, "webLabel", QStringLiteral("Web"), QPoint(8, 128));
     m_webEdit = criterionEdit(m_searchGroup, "webEdit", QRect(56, 124, 233, 21));
-    m_searchButton = pictureButton(m_searchGroup, "searchButton", QStringLiteral("Search"), QStringLiteral("search"),
-                                   QRect(40, 156, 90, 21), QSize(90, 19));
+    m_searchButton = pictureButton(m_searchGroup, "searchButton", QStringLiteral("Search"),
+                                   QStringLiteral("Shows the newspapers that meet the criteria (F3)"),
+                                   QStringLiteral("search"), QRect(40, 156, 90, 21), QSize(90, 19));
     m_showAllButton = pictureButton(m_searchGroup, "showAllButton", QStringLiteral("Show All"),
-                                    QStringLiteral("show-all"), QRect(168, 156, 90, 21), QSize(90, 19));
+                                    QStringLiteral("Shows every newspaper again (F4)"), QStringLiteral("show-all"),
+                                    QRect(168, 156, 90, 21), QSize(90, 19));
 
     // Screen readers name each box by its label.
     Controls::labelFor(nameLabel, m_nameEdit);
@@ -278,26 +328,17 @@ void MainWindow::buildControls(QWidget* client)
     Controls::labelFor(historyLabel, m_historyBox);
 
     // Enter in a criterion steps to the next one instead of reaching the control.
-    for (QWidget* criterion :
-         {static_cast<QWidget*>(m_nameEdit), static_cast<QWidget*>(m_countryBox), static_cast<QWidget*>(m_stateEdit),
-          static_cast<QWidget*>(m_cityEdit), static_cast<QWidget*>(m_categoryBox), static_cast<QWidget*>(m_webEdit)}) {
+    m_criteria = {m_nameEdit, m_countryBox, m_stateEdit, m_cityEdit, m_categoryBox, m_webEdit};
+    for (QWidget* criterion : m_criteria) {
         criterion->installEventFilter(this);
         if (auto* combo = qobject_cast<QComboBox*>(criterion))
             combo->lineEdit()->installEventFilter(this);
     }
-
-    // The picture buttons take no focus; these keys reach them from anywhere in the window.
-    connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this, &MainWindow::search);
-    connect(new QShortcut(QKeySequence(Qt::Key_F4), this), &QShortcut::activated, this, &MainWindow::showAll);
-    // Ctrl+F: straight to the first criterion, ready to be typed over.
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this), &QShortcut::activated, this, [this] {
-        m_nameEdit->setFocus(Qt::ShortcutFocusReason);
-        m_nameEdit->selectAll();
-    });
-    // Enter in a list box is its Go button.
-    m_favouritesBox->installEventFilter(this);
-    m_historyBox->installEventFilter(this);
-    m_historyBox->lineEdit()->installEventFilter(this);
+    // Enter in a list box is its Go button; on a picture button, it presses it.
+    for (QObject* watched : {static_cast<QObject*>(m_favouritesBox), static_cast<QObject*>(m_historyBox),
+                             static_cast<QObject*>(m_historyBox->lineEdit()), static_cast<QObject*>(m_readNowButton),
+                             static_cast<QObject*>(m_searchButton), static_cast<QObject*>(m_showAllButton)})
+        watched->installEventFilter(this);
 
     connect(m_goToFavouriteButton, &QToolButton::clicked, this, &MainWindow::goToFavourite);
     connect(m_deleteFavouriteButton, &QToolButton::clicked, this, &MainWindow::deleteFavourite);
@@ -327,6 +368,8 @@ void MainWindow::buildGrid(QWidget* client)
     // The keyboard's way to the grid's two most used commands.
     connect(m_grid, &DirectoryGrid::enterPressed, this, &MainWindow::readNow);
     connect(m_grid, &DirectoryGrid::deletePressed, this, &MainWindow::deleteRecord);
+    connect(m_grid, &DirectoryGrid::copyPressed, this, &MainWindow::copyWebAddress);
+    connect(m_grid, &DirectoryGrid::popupKeyPressed, this, &MainWindow::popUpMenuAtCurrentRow);
     connect(m_grid, &DirectoryGrid::titleClicked, this,
             [this](const GridColumn& column) { sortByColumnTitle(column.field); });
     connect(m_grid, &DirectoryGrid::moveFailed, this,
@@ -356,7 +399,19 @@ void MainWindow::buildMenus()
     item(file, "modifyRecordAction", QStringLiteral("&Modify Record"), 7, &MainWindow::modifyRecord);
     item(file, "deleteRecordAction", QStringLiteral("&Delete Record"), 2, &MainWindow::deleteRecord);
     file->addSeparator();
+    item(file, "importNewspapersAction", QStringLiteral("&Import Newspapers\u2026"), -1, &MainWindow::importNewspapers);
+    item(file, "exportNewspapersAction", QStringLiteral("&Export Newspapers\u2026"), -1, &MainWindow::exportNewspapers);
+    item(file, "mergeNewerDirectoryAction", QStringLiteral("Mer&ge a Newer Directory\u2026"), -1,
+         &MainWindow::mergeNewerDirectory);
+    item(file, "checkWebAddressesAction", QStringLiteral("Check &Web Addresses\u2026"), -1,
+         &MainWindow::checkWebAddresses);
+    file->addSeparator();
     item(file, "addToFavouritesAction", QStringLiteral("Add to &Favorites"), 3, &MainWindow::addToFavourites);
+    // The small buttons' commands, for the keyboard.
+    item(file, "deleteFavouriteAction", QStringLiteral("Delete Fa&vorite"), -1, &MainWindow::deleteFavourite)
+        ->setIcon(Artwork::icon(QStringLiteral("delete-favorite"), QSize(16, 16)));
+    item(file, "clearHistoryAction", QStringLiteral("&Clear History"), -1, &MainWindow::clearHistory)
+        ->setIcon(Artwork::icon(QStringLiteral("clear-history"), QSize(16, 16)));
     file->addSeparator();
     item(file, "exitAction", QStringLiteral("E&xit"), 9, &MainWindow::exitProgram);
 
@@ -375,8 +430,8 @@ void MainWindow::buildMenus()
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
-    QAction* helpTopics = help->addAction(m_pictures[10], QStringLiteral("&Help Topics"));
-    helpTopics->setObjectName(QStringLiteral("helpTopicsAction"));
+    showKey(item(help, "helpTopicsAction", QStringLiteral("&Help Topics"), 10, &MainWindow::helpTopics),
+            QKeySequence(Qt::Key_F1));
     help->addSeparator();
     item(help, "sendFeedbackAction", QStringLiteral("Send &Feedback"), 12, &MainWindow::sendFeedback);
     item(help, "visitHomepageAction", QStringLiteral("Visit &Homepage"), 11, &MainWindow::visitHomepage);
@@ -386,6 +441,9 @@ void MainWindow::buildMenus()
     m_popupMenu = new QMenu(this);
     m_popupMenu->setObjectName(QStringLiteral("popupMenu"));
     item(m_popupMenu, "popupReadNowAction", QStringLiteral("&Read Now!"), 5, &MainWindow::readNow);
+    showKey(item(m_popupMenu, "popupCopyWebAddressAction", QStringLiteral("&Copy Web Address"), -1,
+                 &MainWindow::copyWebAddress),
+            QKeySequence::Copy);
     m_popupMenu->addSeparator();
     item(m_popupMenu, "popupAddRecordAction", QStringLiteral("&Add a New Record"), 0, &MainWindow::addRecord);
     item(m_popupMenu, "popupModifyRecordAction", QStringLiteral("&Modify This Record"), 7, &MainWindow::modifyRecord);
@@ -406,13 +464,37 @@ void MainWindow::buildMenus()
 
 void MainWindow::buildTabOrder()
 {
-    // Grid, then the search group, then the shortcuts group; the small and the picture
-    // buttons never take the focus.
-    const QList<QWidget*> chain = {m_grid,        m_nameEdit, m_countryBox,    m_stateEdit, m_cityEdit,
-                                   m_categoryBox, m_webEdit,  m_favouritesBox, m_historyBox};
+    // Grid, then the search group with its two buttons, then the shortcuts group, then
+    // Read Now below it. The small buttons never take the focus: the File menu has their
+    // commands.
+    const QList<QWidget*> chain = {m_grid,          m_nameEdit,      m_countryBox, m_stateEdit,
+                                   m_cityEdit,      m_categoryBox,   m_webEdit,    m_searchButton,
+                                   m_showAllButton, m_favouritesBox, m_historyBox, m_readNowButton};
     for (int i = 0; i + 1 < chain.size(); ++i)
         setTabOrder(chain[i], chain[i + 1]);
     m_grid->setFocus();
+}
+
+void MainWindow::buildShortcuts()
+{
+    // These keys reach the picture buttons' commands from anywhere in the window.
+    connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this, &MainWindow::search);
+    connect(new QShortcut(QKeySequence(Qt::Key_F4), this), &QShortcut::activated, this, &MainWindow::showAll);
+    // Ctrl+F: straight to the first criterion, ready to be typed over.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this), &QShortcut::activated, this, [this] {
+        m_nameEdit->setFocus(Qt::ShortcutFocusReason);
+        m_nameEdit->selectAll();
+    });
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this, &MainWindow::helpTopics);
+    // Esc stops an import, export, merge or address check, as its Cancel button does.
+    m_cancelToolKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_cancelToolKey->setEnabled(false);
+    connect(m_cancelToolKey, &QShortcut::activated, m_toolWork, &BackgroundWork::cancel);
+}
+
+void MainWindow::popUpMenuAtCurrentRow()
+{
+    m_popupMenu->popup(m_grid->popupPosition());
 }
 
 void MainWindow::give(const QString& name, std::function<void()> command)
@@ -420,10 +502,16 @@ void MainWindow::give(const QString& name, std::function<void()> command)
     m_commands->give(name, std::move(command));
 }
 
-bool MainWindow::confirm(const QString& question)
+bool MainWindow::confirm(const QString& question, const QString& description)
 {
-    return m_platform.boxes.show(this, question, QStringLiteral("Confirmation"), MessageBoxes::Style::Confirmation) ==
-           MessageBoxes::Answer::Ok;
+    return m_platform.boxes.showWithDescription(this, question, QStringLiteral("Confirmation"),
+                                                MessageBoxes::Style::Confirmation,
+                                                description) == MessageBoxes::Answer::Ok;
+}
+
+void MainWindow::tell(const QString& summary)
+{
+    m_platform.boxes.show(this, summary, ProgramName, MessageBoxes::Style::Plain);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
@@ -439,13 +527,32 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
             goToVisited();
             return true;
         }
+        if (auto* button = qobject_cast<QToolButton*>(watched)) {
+            if (enter) {
+                button->click();
+                return true;
+            }
+            return QMainWindow::eventFilter(watched, event);
+        }
         if (enter || Controls::isTypedCarriageReturn(key)) {
-            // Enter in a criterion steps to the next control, as Tab does.
-            focusNextPrevChild(true);
+            stepFromCriterion(watched);
             return true;
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::stepFromCriterion(QObject* watched)
+{
+    // The criteria one after another, as Tab goes but past the Search and Show All buttons.
+    for (int i = 0; i < m_criteria.size(); ++i) {
+        auto* combo = qobject_cast<QComboBox*>(m_criteria[i]);
+        if (watched == m_criteria[i] || (combo && watched == combo->lineEdit())) {
+            QWidget* next = i + 1 < m_criteria.size() ? m_criteria[i + 1] : m_favouritesBox;
+            next->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 void MainWindow::showEvent(QShowEvent* event)

@@ -5,6 +5,7 @@
 #include "directory/RecordFilter.h"
 #include "grid/DirectoryModel.h"
 #include "search/SearchFilter.h"
+#include "work/BackgroundWork.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -21,15 +22,23 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QShortcut;
 class QTimer;
 class QToolButton;
 class Table;
 class WorkIndicator;
+namespace links {
+struct TableCheck;
+}
+namespace merge {
+class Plan;
+}
 
 // The main window: the directory grid, the search criteria, the favourites and
 // history lists, and every command. Each control is bound to the command it gives;
 // the commands run one after another in the order given (see CommandQueue), so one
-// given while the table works beside the window waits for it instead of being lost.
+// given while the table works beside the window waits for it instead of being lost, and
+// so does one given while an import, export, merge or address check runs beside it.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -47,6 +56,9 @@ public:
 
     Table& table() const { return *m_table; }
     CommandQueue& commands() const { return *m_commands; }
+    // The work of the commands on the whole directory (import, export, merge, address
+    // check): one at a time, beside the window, cancellable.
+    BackgroundWork& toolWork() const { return *m_toolWork; }
     // The folder of the table and the lists (see DataLocation), ending in a separator.
     const QString& dataFolder() const { return m_dataFolder; }
     // The highest record number handed out.
@@ -77,6 +89,12 @@ public slots:
     void addRecord();
     void modifyRecord();
     void deleteRecord();
+    void copyWebAddress();
+    void importNewspapers();
+    void exportNewspapers();
+    void mergeNewerDirectory();
+    void checkWebAddresses();
+    void helpTopics();
     void sendFeedback();
     void visitHomepage();
     void about();
@@ -91,11 +109,18 @@ private:
     void buildGrid(QWidget* client);
     void buildMenus();
     void buildTabOrder();
+    void buildShortcuts();
     void startUp();
     // The search rule from the criteria as the boxes hold them now.
     std::shared_ptr<const RecordFilter> searchRule() const;
     SearchCriteria criteria() const;
-    bool confirm(const QString& question);
+    // A Confirmation box; `description` says what it is about to a screen reader.
+    bool confirm(const QString& question, const QString& description = QString());
+    // A summary in a plain box under the program's name.
+    void tell(const QString& summary);
+    void popUpMenuAtCurrentRow();
+    // Enter in a search criterion: the next criterion, after the last one the favourites.
+    void stepFromCriterion(QObject* watched);
 
     void openRecord();
     void recordVisit();
@@ -106,6 +131,16 @@ private:
     // Finds the newspaper a list's line names and reads it.
     void openNamed(const QByteArray& line);
     void openRecordDialog(bool adding);
+    // The newspaper that has the address already, when adding one should be asked about;
+    // true when the record is to be added.
+    bool addAnyway(const QString& address);
+
+    // The commands on the whole directory (MainWindowTools.cpp).
+    void startTool(const QStringList& steps, BackgroundWork::Work work);
+    // A job's completion that keeps the commands given meanwhile waiting while it runs.
+    BackgroundWork::Completion concluding(std::function<void()> then);
+    void reviewMerge(const std::shared_ptr<merge::Plan>& plan, const QString& newer, const QString& base);
+    void reviewCheck(const links::TableCheck& check);
 
     const Platform& m_platform;
     QString m_dataFolder;
@@ -138,7 +173,14 @@ private:
     QToolButton* m_clearHistoryButton = nullptr;
     QToolButton* m_readNowButton = nullptr;
 
+    QList<QWidget*> m_criteria;
+
     DirectoryGrid* m_grid = nullptr;
     QMenu* m_popupMenu = nullptr;
     WorkIndicator* m_workIndicator = nullptr;
+
+    BackgroundWork* m_toolWork = nullptr;
+    // A whole-directory command's completion is running: its summary or report is open.
+    bool m_toolConcluding = false;
+    QShortcut* m_cancelToolKey = nullptr;
 };

@@ -1,18 +1,24 @@
 // The main window's commands: search and sort, Read Now with the favourites and the
-// history, the record commands and the Help menu. Each is given to the command queue
+// history, the record commands and the Help menu (the commands on the whole directory
+// are in MainWindowTools.cpp). Each is given to the command queue
 // with what it read from the controls when the user gave it; when it runs, it calls
 // the core and shows what comes back.
 #include "commands/CommandQueue.h"
+#include "datatool/AddressKey.h"
 #include "dialogs/RecordDialog.h"
 #include "directory/Table.h"
 #include "errors/AppError.h"
 #include "grid/NameListModel.h"
+#include "help/HelpWindow.h"
+#include "lists/NameListFile.h"
 #include "lists/ReadingLists.h"
 #include "mainwindow/MainWindow.h"
 #include "records/RecordCommands.h"
 #include "startup/ProgramTitle.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QSignalBlocker>
 
@@ -183,7 +189,8 @@ void MainWindow::deleteFavourite()
         return;
     }
     give(QStringLiteral("deleteFavourite"), [this, picked = boxLine(m_favouritesBox)] {
-        if (!confirm(QStringLiteral("Are you sure you want to delete this record?")))
+        if (!confirm(QStringLiteral("Are you sure you want to delete this record?"),
+                     QStringLiteral("The favorite to delete: %1").arg(NameListFile::display(picked))))
             return;
         fillFavourites(ReadingLists(m_dataFolder).removeFavorite(picked));
     });
@@ -210,21 +217,60 @@ void MainWindow::openRecordDialog(bool adding)
 void MainWindow::saveRecord(bool adding, const RecordTexts& shown, const RecordTexts& texts)
 {
     give(QStringLiteral("saveRecord"), [this, adding, shown, texts] {
-        if (adding)
-            RecordCommands::add(*m_table, texts, m_lastNumber);
-        else
-            RecordCommands::modify(*m_table, shown, texts);
+        // The grid behind the dialog then shows the record added or modified, unless the
+        // search in force hides it.
+        if (adding) {
+            // An empty name adds nothing, so there is nothing to ask about.
+            if (texts[Field::Name - 1].isEmpty() || !addAnyway(texts[Field::Url - 1]))
+                return;
+            if (RecordCommands::add(*m_table, texts, m_lastNumber))
+                m_table->locateNumber(m_lastNumber);
+            return;
+        }
+        const qint64 number = m_table->hasCurrentRecord() ? m_table->field(Field::No).asInteger() : 0;
+        RecordCommands::modify(*m_table, shown, texts);
+        if (number > 0)
+            m_table->locateNumber(number);
     });
+}
+
+bool MainWindow::addAnyway(const QString& address)
+{
+    // The directory as stored, which another copy of the program may have added to.
+    const std::optional<AddressKey::Holder> holder = AddressKey::firstWithAddress(m_table->fileName(), address);
+    if (!holder)
+        return true;
+    const QString paper = holder->name.isEmpty() ? QStringLiteral("No %1").arg(holder->no) : holder->name;
+    return confirm(QStringLiteral("The web address %1 is already in the directory, for the newspaper \"%2\". Add "
+                                  "this newspaper anyway?")
+                       .arg(address.trimmed(), paper),
+                   QStringLiteral("The newspaper that has the address: %1").arg(paper));
 }
 
 void MainWindow::deleteRecord()
 {
     give(QStringLiteral("deleteRecord"), [this] {
-        RecordCommands::remove(*m_table, confirm(QStringLiteral("Are you sure you want to delete this record?")));
+        const QString paper =
+            m_table->hasCurrentRecord() ? m_table->displayText(m_table->currentRow(), Field::Name) : QString();
+        RecordCommands::remove(
+            *m_table, confirm(QStringLiteral("Are you sure you want to delete this record?"),
+                              paper.isEmpty() ? QString() : QStringLiteral("The newspaper to delete: %1").arg(paper)));
     });
 }
 
+void MainWindow::copyWebAddress()
+{
+    // The address as stored; a blank one, or an empty grid, fails as Read Now does.
+    give(QStringLiteral("copyWebAddress"),
+         [this] { QGuiApplication::clipboard()->setText(m_table->field(Field::Url).asString()); });
+}
+
 // Help and Exit.
+
+void MainWindow::helpTopics()
+{
+    give(QStringLiteral("helpTopics"), [this] { HelpWindow::showGuide(this); });
+}
 
 void MainWindow::sendFeedback()
 {

@@ -15,11 +15,12 @@ namespace Controls {
 QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at);
 
 // A drop-down list; an editable one keeps typed text exactly as typed: no completion
-// and no new entries.
+// and no new entries. Its entries are laid out in their own direction (see
+// TextDirectionDelegate).
 QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool editable);
 
-// Makes `label` the label of `control`, which screen readers then name after it; a
-// drop-down's own edit field and list take the same name.
+// Makes `label` the label of `control`, which screen readers then name after it, never
+// after its text; a drop-down's own edit field and list take the same name.
 void labelFor(QLabel* label, QWidget* control);
 
 // The Enter or Return key itself.

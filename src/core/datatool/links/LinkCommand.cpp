@@ -161,11 +161,11 @@ private:
 
 volatile sig_atomic_t InterruptWatch::s_writeEnd = -1;
 
-QString counts(const CheckProgress& tally)
+QString counts(const Progress& progress)
 {
     QStringList parts;
     for (const Verdict verdict : AllVerdicts)
-        parts << QStringLiteral("%1 %2").arg(verdictName(verdict)).arg(tally.counts[static_cast<size_t>(verdict)]);
+        parts << QStringLiteral("%1 %2").arg(verdictName(verdict)).arg(progress.tally(static_cast<int>(verdict)));
     return parts.join(QLatin1String("  "));
 }
 
@@ -263,31 +263,31 @@ int checkLinksCommand(const QStringList& arguments)
         CheckOptions options;
         options.jobs = args.jobs;
         options.timeoutMs = args.timeoutMs;
-        DbTool::CancelToken cancel;
-        InterruptWatch interrupt([&cancel] { cancel.cancel(); });
+        Progress progress;
+        InterruptWatch interrupt([&progress] { progress.cancel(); });
 
         QElapsedTimer clock;
         clock.start();
-        CheckProgress latest;
-        QTimer progress;
+        QTimer line;
         const bool live = ::isatty(STDERR_FILENO) == 1;
         if (live) {
-            progress.setInterval(250);
-            QObject::connect(&progress, &QTimer::timeout, &progress, [&] {
+            line.setInterval(250);
+            QObject::connect(&line, &QTimer::timeout, &line, [&] {
                 const double seconds = std::max(clock.elapsed(), qint64(1)) / 1000.0;
-                std::fprintf(stderr, "\r\033[K%d / %d  %s  %.1f/s", latest.done, latest.total,
-                             qUtf8Printable(counts(latest)), latest.done / seconds);
+                const qint64 done = progress.done();
+                std::fprintf(stderr, "\r\033[K%lld / %lld  %s  %.1f/s", static_cast<long long>(done),
+                             static_cast<long long>(progress.total()), qUtf8Printable(counts(progress)),
+                             done / seconds);
                 std::fflush(stderr);
             });
-            progress.start();
+            line.start();
         }
-        const TableCheck check = checkTable(
-            args.db, options, [&](const CheckProgress& tally) { latest = tally; }, &cancel);
-        progress.stop();
+        const TableCheck check = checkTable(args.db, options, progress);
+        line.stop();
         if (live)
             std::fputs("\r\033[K", stderr);
 
-        const CheckProgress& tally = check.tally;
+        const CheckTally& tally = check.tally;
         for (const Verdict verdict : AllVerdicts)
             std::printf("%-12s %d\n", qUtf8Printable(verdictName(verdict)), tally.counts[static_cast<size_t>(verdict)]);
         const double seconds = clock.elapsed() / 1000.0;

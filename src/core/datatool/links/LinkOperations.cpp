@@ -15,6 +15,8 @@ namespace {
 // How often the check looks at the cancel flag.
 constexpr int CancelPollMs = 50;
 
+static_assert(VerdictCount <= Progress::TallyKinds, "every verdict has a tally of its own");
+
 std::vector<StoredRecord> readRecords(const QString& dbPath)
 {
     // Opened so that nothing can be written to it.
@@ -67,8 +69,7 @@ QString StoredRecord::text(Field::Position field) const
     return stored ? QString::fromUtf8(*stored) : QString();
 }
 
-TableCheck checkTable(const QString& dbPath, const CheckOptions& options,
-                      const std::function<void(const CheckProgress&)>& progress, const DbTool::CancelToken* cancel)
+TableCheck checkTable(const QString& dbPath, const CheckOptions& options, Progress& progress)
 {
     TableCheck check;
     std::vector<LinkTarget> targets;
@@ -79,23 +80,22 @@ TableCheck checkTable(const QString& dbPath, const CheckOptions& options,
 
     LinkChecker checker(std::move(targets), options);
     check.tally.total = static_cast<int>(check.records.size());
+    progress.beginStep(0, check.tally.total);
     QObject::connect(&checker, &LinkChecker::checked, &checker, [&](int index) {
         const std::optional<LinkResult>& result = checker.result(static_cast<size_t>(index));
+        const auto verdict = static_cast<size_t>(result->verdict);
         ++check.tally.done;
-        ++check.tally.counts[static_cast<size_t>(result->verdict)];
-        if (progress)
-            progress(check.tally);
+        ++check.tally.counts[verdict];
+        // The verdict first, so a reader that sees the count done sees every verdict counted.
+        progress.addTally(static_cast<int>(verdict));
+        progress.setDone(check.tally.done);
     });
     QTimer poll;
-    if (cancel) {
-        QObject::connect(&poll, &QTimer::timeout, &checker, [&] {
-            if (cancel->cancelled())
-                checker.stop();
-        });
-        poll.start(CancelPollMs);
-    }
-    if (progress)
-        progress(check.tally);
+    QObject::connect(&poll, &QTimer::timeout, &checker, [&] {
+        if (progress.cancelled())
+            checker.stop();
+    });
+    poll.start(CancelPollMs);
     checker.run();
     poll.stop();
     check.cancelled = checker.wasStopped();

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "datatool/Work.h"
 #include "datatool/links/LinkChecker.h"
 #include "directory/Record.h"
+#include "work/Progress.h"
 
 #include <QByteArray>
 #include <array>
@@ -32,7 +32,8 @@ struct RecordCheck
     std::optional<LinkResult> result; // none when the check was cancelled before it
 };
 
-struct CheckProgress
+// How a check ended: the records checked, of how many, and how many got each verdict.
+struct CheckTally
 {
     int done = 0;
     int total = 0;
@@ -42,21 +43,20 @@ struct CheckProgress
 struct TableCheck
 {
     std::vector<RecordCheck> records; // in No order
-    CheckProgress tally;              // as it ended
+    CheckTally tally;
     bool cancelled = false;
 };
 
-// Reads the table (only reads it) and checks every record's address. Progress is told
-// after each record. A set cancel flag stops the check within a twentieth of a second;
-// the records checked by then keep their results and `cancelled` is set. Throws
-// AppError for a table that cannot be read.
+// Reads the table (only reads it) and checks every record's address. Progress: the
+// records as total, those checked as done, and a tally by verdict (Progress::tally with
+// the Verdict as kind), each told as soon as a record is checked. A cancel stops the
+// check within a twentieth of a second; the records checked by then keep their results
+// and `cancelled` is set. Throws AppError for a table that cannot be read.
 //
 // The check runs a QEventLoop of its own, on the calling thread, which must not be a
 // window's thread: run it on a worker (QtConcurrent::run, a QThread) while a
-// QCoreApplication exists. Progress is called on that worker.
-TableCheck checkTable(const QString& dbPath, const CheckOptions& options,
-                      const std::function<void(const CheckProgress&)>& progress = {},
-                      const DbTool::CancelToken* cancel = nullptr);
+// QCoreApplication exists.
+TableCheck checkTable(const QString& dbPath, const CheckOptions& options, Progress& progress);
 
 enum class ChangeOutcome
 {

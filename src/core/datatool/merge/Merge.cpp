@@ -79,17 +79,18 @@ struct Decisions
     Writes writes;
 };
 
-Sources readSources(const QString& newerPath, const QString& basePath, const DbTool::CancelToken* cancel,
-                    DbTool::ProgressSteps* steps = nullptr)
+// Progress counts four steps of a plan: NEWER read, BASE read, the table read, the
+// records matched.
+constexpr qint64 PlanSteps = 4;
+
+Sources readSources(const QString& newerPath, const QString& basePath, Progress& progress)
 {
     Sources sources;
-    sources.newer = readSource(newerPath, cancel);
-    if (steps)
-        (*steps)(1);
+    sources.newer = readSource(newerPath, progress);
+    progress.setDone(1);
     if (!basePath.isEmpty())
-        sources.base = readSource(basePath, cancel);
-    if (steps)
-        (*steps)(2);
+        sources.base = readSource(basePath, progress);
+    progress.setDone(2);
     return sources;
 }
 
@@ -275,30 +276,27 @@ void numberAdded(Decisions& decisions, qint64 highest, const QString& dbPath)
 
 // Reads the table (inside the caller's transaction) and works the merge out.
 Decisions workOut(sqlite::Database& db, const QString& dbPath, const Sources& sources, Links& links, bool threeWay,
-                  const DbTool::CancelToken* cancel, DbTool::ProgressSteps* steps = nullptr)
+                  Progress& progress)
 {
     qint64 highest = 0;
-    const RecordSet table = readRelevant(db, HashFilter({&sources.newer, &sources.base}), highest, cancel);
-    if (steps)
-        (*steps)(3);
-    DbTool::stopIfCancelled(cancel, MergeCancelled);
+    const RecordSet table = readRelevant(db, HashFilter({&sources.newer, &sources.base}), highest, progress);
+    progress.setDone(3);
+    progress.checkCancelled();
     matchUp(sources, table, links);
     Decisions decisions = decide(sources, table, links, threeWay);
     numberAdded(decisions, highest, dbPath);
-    if (steps)
-        (*steps)(4);
+    progress.setDone(PlanSteps);
     return decisions;
 }
 
-void writeChanges(sqlite::Database& db, const RecordSet& newer, const Writes& writes,
-                  const DbTool::Progress& progress = {}, const DbTool::CancelToken* cancel = nullptr)
+void writeChanges(sqlite::Database& db, const RecordSet& newer, const Writes& writes, Progress& progress)
 {
-    DbTool::ProgressSteps steps(progress, writes.count());
+    progress.beginStep(0, writes.count());
     qint64 written = 0;
     const auto wrote = [&] {
-        steps(++written);
+        progress.setDone(++written);
         if (written % 256 == 0)
-            DbTool::stopIfCancelled(cancel, MergeCancelled);
+            progress.checkCancelled();
     };
     sqlite::Statement remove(db, "DELETE FROM newspapers WHERE No = ?1");
     for (const qint64 no : writes.removals) {
@@ -328,8 +326,8 @@ void writeChanges(sqlite::Database& db, const RecordSet& newer, const Writes& wr
         insert.insert(next++, newer.utf8(i));
         wrote();
     }
-    DbTool::stopIfCancelled(cancel, MergeCancelled);
-    steps.finish();
+    // The last look: a cancel that came at any time before the commit leaves the table as it was.
+    progress.checkCancelled();
 }
 
 sqlite::Database openTable(const QString& dbPath, sqlite::Database::Mode mode)
@@ -358,7 +356,8 @@ Result mergeInto(const QString& dbPath, const QString& newerPath, const Options&
 {
     if (!options.dryRun)
         DbTool::refuseOutputOnInput(dbPath, {newerPath, options.basePath});
-    const Sources sources = readSources(newerPath, options.basePath, nullptr);
+    Progress progress;
+    const Sources sources = readSources(newerPath, options.basePath, progress);
     Links links;
     links.newer = findRepeats(sources.newer);
 
@@ -369,9 +368,9 @@ Result mergeInto(const QString& dbPath, const QString& newerPath, const Options&
     std::optional<sqlite::Transaction> transaction;
     if (!options.dryRun)
         transaction.emplace(db, true);
-    Decisions decisions = workOut(db, dbPath, sources, links, !options.basePath.isEmpty(), nullptr);
+    Decisions decisions = workOut(db, dbPath, sources, links, !options.basePath.isEmpty(), progress);
     if (!options.dryRun)
-        writeChanges(db, sources.newer, decisions.writes);
+        writeChanges(db, sources.newer, decisions.writes, progress);
     if (options.beforeCommit)
         options.beforeCommit(decisions.result);
     if (transaction)
@@ -404,12 +403,11 @@ const Result& Plan::result() const
     return m_state->decisions.result;
 }
 
-Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePath, const DbTool::Progress& progress,
-          const DbTool::CancelToken* cancel)
+Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePath, Progress& progress)
 {
     DbTool::refuseOutputOnInput(dbPath, {newerPath, basePath});
-    DbTool::ProgressSteps steps(progress, 4);
-    Sources sources = readSources(newerPath, basePath, cancel, &steps);
+    progress.beginStep(0, PlanSteps);
+    Sources sources = readSources(newerPath, basePath, progress);
     Links links;
     links.newer = findRepeats(sources.newer);
 
@@ -421,14 +419,25 @@ Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePa
         const TableFile::ReadLock lock(state->db);
         state->stamp = TableFile::readStamp(state->db, dbPath);
         state->dataVersion = state->db.dataVersion();
-        state->decisions = workOut(state->db, dbPath, sources, links, !basePath.isEmpty(), cancel, &steps);
+        state->decisions = workOut(state->db, dbPath, sources, links, !basePath.isEmpty(), progress);
     }
     state->newer = std::move(sources.newer);
-    steps.finish();
     return Plan(std::move(state));
 }
 
-void apply(Plan& plan, const DbTool::Progress& progress, const DbTool::CancelToken* cancel)
+Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePath)
+{
+    Progress progress;
+    return plan(dbPath, newerPath, basePath, progress);
+}
+
+void apply(Plan& plan)
+{
+    Progress progress;
+    apply(plan, progress);
+}
+
+void apply(Plan& plan, Progress& progress)
 {
     Plan::State& state = *plan.m_state;
     if (state.applied)
@@ -445,7 +454,7 @@ void apply(Plan& plan, const DbTool::Progress& progress, const DbTool::CancelTok
             QStringLiteral("Cannot merge into %1: it was changed after the merge was planned; %2; plan it again")
                 .arg(state.dbPath, NothingMerged));
     }
-    writeChanges(state.db, state.newer, state.decisions.writes, progress, cancel);
+    writeChanges(state.db, state.newer, state.decisions.writes, progress);
     transaction.commit();
     state.applied = true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "datatool/Work.h"
 #include "directory/Record.h"
+#include "work/Progress.h"
 
 #include <QString>
 #include <functional>
@@ -85,21 +85,22 @@ public:
 private:
     struct State;
     explicit Plan(std::unique_ptr<State> state);
-    friend Plan plan(const QString&, const QString&, const QString&, const DbTool::Progress&,
-                     const DbTool::CancelToken*);
-    friend void apply(Plan&, const DbTool::Progress&, const DbTool::CancelToken*);
+    friend Plan plan(const QString&, const QString&, const QString&, Progress&);
+    friend void apply(Plan&, Progress&);
     std::unique_ptr<State> m_state;
 };
 
 // basePath empty: a two-way merge. Progress counts four steps: NEWER, BASE and the table
-// read, then the records matched. Throws as mergeInto does, and DbTool::Cancelled.
-Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePath = QString(),
-          const DbTool::Progress& progress = {}, const DbTool::CancelToken* cancel = nullptr);
+// read, then the records matched. Throws as mergeInto does, and WorkCancelled once the
+// progress is cancelled.
+Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePath, Progress& progress);
+Plan plan(const QString& dbPath, const QString& newerPath, const QString& basePath = QString());
 
 // Writes the plan; progress counts the records written. Throws AppError "Cannot merge
 // into DB: it was changed after the merge was planned; nothing was merged" when the
-// table is no longer the one planned on, DbTool::Cancelled, and AppError for a failed
+// table is no longer the one planned on, WorkCancelled, and AppError for a failed
 // write; the table is then as it was. A plan is applied once at most.
-void apply(Plan& plan, const DbTool::Progress& progress = {}, const DbTool::CancelToken* cancel = nullptr);
+void apply(Plan& plan, Progress& progress);
+void apply(Plan& plan);
 
 } // namespace merge

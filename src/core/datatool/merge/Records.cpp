@@ -1,5 +1,6 @@
 #include "datatool/merge/Records.h"
 
+#include "datatool/AddressKey.h"
 #include "datatool/CsvRecords.h"
 #include "directory/Sqlite.h"
 #include "directory/TableSchema.h"
@@ -11,36 +12,8 @@
 namespace merge {
 
 const QString NothingMerged = QStringLiteral("nothing was merged");
-const QString MergeCancelled = QStringLiteral("The merge was cancelled; nothing was merged");
 
 namespace {
-
-std::string_view trimmed(std::string_view text)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-// Appends text with letter case folded: ASCII directly, anything else through Unicode's
-// case folding after composing accents, so "É" typed either way folds alike.
-void appendFolded(std::string_view utf8, std::string& out)
-{
-    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; });
-    if (ascii) {
-        for (const char c : utf8)
-            out += c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-        return;
-    }
-    const QByteArray folded = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()))
-                                  .normalized(QString::NormalizationForm_C)
-                                  .toCaseFolded()
-                                  .toUtf8();
-    out.append(folded.constData(), static_cast<size_t>(folded.size()));
-}
 
 bool isSqliteFile(const QString& path)
 {
@@ -67,32 +40,14 @@ constexpr int CancelCheckEvery = 4096;
 
 void Keys::make(std::string_view address, std::string_view paperName, std::string_view country)
 {
-    // The address: "HTTPS://WWW.Example.com/News/" and "http://example.com/News" are
-    // one key, "example.com/news" another.
-    url.clear();
-    address = trimmed(address);
-    std::string_view rest = address;
-    if (const size_t colon = address.find("://"); colon != std::string_view::npos) {
-        scratch.clear();
-        appendFolded(address.substr(0, colon), scratch);
-        if (scratch != "http" && scratch != "https")
-            url = scratch + "://";
-        rest = address.substr(colon + 3);
-    }
-    const size_t hostEnd = std::min(rest.find_first_of("/?#"), rest.size());
-    scratch.clear();
-    appendFolded(rest.substr(0, hostEnd), scratch);
-    url += std::string_view(scratch).substr(scratch.compare(0, 4, "www.") == 0 ? 4 : 0);
-    url += rest.substr(hostEnd);
-    if (!url.empty() && url.back() == '/')
-        url.pop_back();
+    AddressKey::make(address, url, scratch);
 
     name.clear();
-    paperName = trimmed(paperName);
+    paperName = AddressKey::trimmed(paperName);
     if (!paperName.empty()) {
-        appendFolded(paperName, name);
+        AddressKey::appendFolded(paperName, name);
         name += '\x1f';
-        appendFolded(trimmed(country), name);
+        AddressKey::appendFolded(AddressKey::trimmed(country), name);
     }
 }
 
@@ -118,7 +73,7 @@ QString differences(const RecordTexts& from, const RecordTexts& to)
     return parts.join(QStringLiteral("; "));
 }
 
-RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel)
+RecordSet readSource(const QString& path, const Progress& progress)
 {
     if (!QFileInfo(path).isFile()) {
         throw AppError(QFileInfo::exists(path) ? QStringLiteral("Cannot read %1: it is not a file").arg(path)
@@ -133,7 +88,7 @@ RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel)
         sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
         while (st.step()) {
             if (set.size() % CancelCheckEvery == 0)
-                DbTool::stopIfCancelled(cancel, MergeCancelled);
+                progress.checkCancelled();
             for (int i = 0; i < Field::TextCount; ++i)
                 texts[static_cast<size_t>(i)] = st.text(i + 1);
             if (std::any_of(texts.begin(), texts.end(), mayBeRefused)) {
@@ -152,7 +107,7 @@ RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel)
     }
     CsvRecords::read(path, NothingMerged, [&](CsvRecords::Row& row) {
         if (set.size() % CancelCheckEvery == 0)
-            DbTool::stopIfCancelled(cancel, MergeCancelled);
+            progress.checkCancelled();
         std::array<QByteArray, Field::TextCount> utf8;
         for (size_t i = 0; i < utf8.size(); ++i) {
             utf8[i] = row.text[i].toUtf8();
@@ -164,8 +119,7 @@ RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel)
     return set;
 }
 
-RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& highest,
-                       const DbTool::CancelToken* cancel)
+RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& highest, const Progress& progress)
 {
     RecordSet relevant;
     highest = 0;
@@ -174,7 +128,7 @@ RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& h
     sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers ORDER BY No");
     for (qint64 read = 1; st.step(); ++read) {
         if (read % CancelCheckEvery == 0)
-            DbTool::stopIfCancelled(cancel, MergeCancelled);
+            progress.checkCancelled();
         const qint64 no = st.int64(0);
         highest = std::max(highest, no);
         for (int i = 0; i < Field::TextCount; ++i)

@@ -3,8 +3,8 @@
 // The merge's records and the indexes it finds them by: what mergeInto reads from
 // NEWER, BASE and the table, kept compact enough for a million records.
 
-#include "datatool/Work.h"
 #include "directory/Record.h"
+#include "work/Progress.h"
 
 #include <QString>
 #include <algorithm>
@@ -21,7 +21,6 @@ class Database;
 namespace merge {
 
 extern const QString NothingMerged;
-extern const QString MergeCancelled;
 
 enum Kind
 {
@@ -271,12 +270,12 @@ QString where(const RecordSet& set, int i, const char* source);
 QString differences(const RecordTexts& from, const RecordTexts& to);
 
 // Every record of a directory table or a CSV file, refusing texts the table may not
-// hold. Throws AppError naming the file and the reason, and DbTool::Cancelled.
-RecordSet readSource(const QString& path, const DbTool::CancelToken* cancel);
+// hold. Throws AppError naming the file and the reason, and WorkCancelled once
+// `progress` is cancelled.
+RecordSet readSource(const QString& path, const Progress& progress);
 
 // The table's records that may share a key with NEWER or BASE, read in one pass; the
 // rest can neither match nor change. Also the highest number in use.
-RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& highest,
-                       const DbTool::CancelToken* cancel);
+RecordSet readRelevant(sqlite::Database& db, const HashFilter& wanted, qint64& highest, const Progress& progress);
 
 } // namespace merge

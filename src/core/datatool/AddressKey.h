@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// When two web addresses name the same newspaper: equal once normalised, the scheme and
+// the host in any letter case, http and https alike, a leading "www." and a trailing "/"
+// ignored, the rest of the address as it is. The merge finds its newspapers by this rule,
+// and the record dialog warns of an address the directory has already.
+namespace AddressKey {
+
+// Text without the blanks and tabs around it.
+std::string_view trimmed(std::string_view text);
+// Appends UTF-8 text with its letter case folded: ASCII directly, anything else through
+// Unicode's case folding after composing accents, so "É" typed either way folds alike.
+void appendFolded(std::string_view utf8, std::string& out);
+
+// Makes the key of an address in `key`, with `scratch` as a buffer, both reused from one
+// call to the next; "HTTPS://WWW.Example.com/News/" and "http://example.com/News" give
+// one key, "example.com/news" another. A blank address gives an empty key, which never
+// identifies.
+void make(std::string_view address, std::string& key, std::string& scratch);
+std::string of(const QString& address);
+
+// A record of the table that has an address.
+struct Holder
+{
+    qint64 no = 0;
+    QString name; // empty for a blank name
+};
+
+// The first record, by No, of the table at dbPath whose address is the same as
+// `address`; none for a blank address. Only reads the file. Throws AppError (EngineError)
+// when it cannot be read.
+std::optional<Holder> firstWithAddress(const QString& dbPath, const QString& address);
+
+} // namespace AddressKey
