@@ -4,6 +4,7 @@
 #include "directory/OrderSort.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <random>
 #include <string>
 #include <unicode/ucol.h>
@@ -98,6 +99,18 @@ void TestOrder::firstLevelSortMatchesTheCollatorOnEveryPath()
         }
     }
     ucol_close(collator);
+
+    // A record placed by binary search with a probe of its own text lands exactly where
+    // the order has it: the probe orders as the whole keys do, on every path.
+    std::vector<RecordStore::Slot> sorted = OrderSort::byNumber(store);
+    OrderSort::sortByText(sorted, store, Field::Name);
+    for (std::size_t i = 0; i < sorted.size(); i += 3) {
+        const OrderSort::Probe probe(store.text(sorted[i], Field::Name), store.no(sorted[i]));
+        const auto at = std::lower_bound(sorted.begin(), sorted.end(), 0, [&](RecordStore::Slot a, int) {
+            return probe.compareWith(store, Field::Name, a) < 0;
+        });
+        QCOMPARE(static_cast<std::size_t>(at - sorted.begin()), i);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOrder)

@@ -1,7 +1,5 @@
 #include "datatool/AddressKey.h"
 
-#include "directory/Sqlite.h"
-
 #include <QByteArray>
 #include <algorithm>
 
@@ -72,42 +70,29 @@ std::string_view hostOf(std::string_view key)
     return key.substr(0, std::min(key.find_first_of("/?#"), key.size()));
 }
 
-// A LIKE pattern that finds the text anywhere, with LIKE's own characters escaped by "\".
-QByteArray containing(std::string_view text)
-{
-    QByteArray pattern("%");
-    for (const char c : text) {
-        if (c == '%' || c == '_' || c == '\\')
-            pattern += '\\';
-        pattern += c;
-    }
-    return pattern + '%';
-}
-
 } // namespace
 
-std::optional<Holder> firstWithAddress(const QString& dbPath, const QString& address)
+} // namespace AddressKey
+
+namespace AddressKey {
+
+bool sameAddress(std::string_view stored, const std::string& wanted)
 {
-    const std::string wanted = of(address);
     if (wanted.empty())
-        return std::nullopt;
-    sqlite::Database db(dbPath, sqlite::Database::Mode::ReadOnly);
-    // SQLite's LIKE ignores the letter case of ASCII only, so it narrows the search to
-    // the addresses holding the host only where the host is ASCII; the key decides.
+        return false;
     const std::string_view host = hostOf(wanted);
-    const bool narrow = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) { return (c & 0x80) == 0; });
-    sqlite::Statement st(db, narrow ? "SELECT No, Name, Url FROM newspapers WHERE Url LIKE ?1 ESCAPE '\\' ORDER BY No"
-                                    : "SELECT No, Name, Url FROM newspapers WHERE Url IS NOT NULL ORDER BY No");
-    if (narrow)
-        st.bind(1, containing(host));
-    std::string key;
-    std::string scratch;
-    while (st.step()) {
-        make(st.text(2), key, scratch);
-        if (key == wanted)
-            return Holder{st.int64(0), st.isNull(1) ? QString() : st.string(1)};
+    const bool ascii = std::all_of(host.begin(), host.end(), [](char c) { return (c & 0x80) == 0; });
+    if (ascii && !host.empty()) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+        const auto at = std::search(stored.begin(), stored.end(), host.begin(), host.end(),
+                                    [&](char a, char b) { return lower(a) == b; });
+        if (at == stored.end())
+            return false;
     }
-    return std::nullopt;
+    thread_local std::string key;
+    thread_local std::string scratch;
+    make(stored, key, scratch);
+    return key == wanted;
 }
 
 } // namespace AddressKey

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,16 +23,9 @@ void appendFolded(std::string_view utf8, std::string& out);
 void make(std::string_view address, std::string& key, std::string& scratch);
 std::string of(const QString& address);
 
-// A record of the table that has an address.
-struct Holder
-{
-    qint64 no = 0;
-    QString name; // empty for a blank name
-};
-
-// The first record, by No, of the table at dbPath whose address is the same as
-// `address`; none for a blank address. Only reads the file. Throws AppError (EngineError)
-// when it cannot be read.
-std::optional<Holder> firstWithAddress(const QString& dbPath, const QString& address);
+// Whether a stored address names the same newspaper as the key `wanted` (made by make()).
+// Quick for the many that do not: an ASCII host that the address does not even contain,
+// in any letter case, is not looked at further. Safe to call from several threads.
+bool sameAddress(std::string_view stored, const std::string& wanted);
 
 } // namespace AddressKey

@@ -2,12 +2,12 @@
 
 #include "directory/Collation.h"
 #include "directory/OrderSort.h"
+#include "work/Parallel.h"
 #include "work/Progress.h"
 
 #include <algorithm>
 #include <atomic>
 #include <string>
-#include <tuple>
 
 namespace ChangeReader {
 
@@ -15,7 +15,14 @@ namespace {
 
 using Slot = RecordStore::Slot;
 
-std::atomic<std::size_t> g_placementMaximum{1000};
+// A handful of changes, or up to 2 % of the table, are placed into the orders: each takes a
+// binary search per order, far less than sorting the order again.
+std::atomic<std::size_t> g_placementMinimum{1000};
+
+std::size_t placementMaximum(std::size_t records)
+{
+    return std::max<std::size_t>(g_placementMinimum, records / 50);
+}
 std::atomic<std::size_t> g_readAgainMinimum{100000};
 
 // Past this many changed records, reading the whole file again takes less memory than
@@ -26,14 +33,12 @@ std::size_t changeLimit(std::size_t records)
 }
 
 TableOrders::Placement placementIn(const TableData& data, int position, const std::vector<TableFile::Change>& list,
-                                   const std::vector<Slot>& slotOf)
+                                   const std::vector<Slot>& slotOf, Progress& progress)
 {
     const std::vector<Slot>& order = data.orders.get(position);
     struct Placed
     {
-        std::size_t at;
-        std::string key;
-        qint64 no;
+        OrderSort::Probe probe;
         Slot slot;
     };
     std::vector<Placed> placed;
@@ -41,22 +46,21 @@ TableOrders::Placement placementIn(const TableData& data, int position, const st
         if (list[i].deleted)
             continue;
         const auto& text = list[i].texts[static_cast<std::size_t>(position - 1)];
-        Placed p{0, text ? Collation::key(*text) : std::string(), list[i].no, slotOf[i]};
-        p.at = static_cast<std::size_t>(std::lower_bound(order.begin(), order.end(), 0,
-                                                         [&](Slot a, int) {
-                                                             return OrderSort::compare(data.store, position, a, p.key,
-                                                                                       p.no) < 0;
-                                                         }) -
-                                        order.begin());
-        placed.push_back(std::move(p));
+        placed.push_back(
+            {OrderSort::Probe(text ? std::optional<std::string_view>(*text) : std::nullopt, list[i].no), slotOf[i]});
     }
-    // Records placed before the same one go in their own order: by key, then number.
-    std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
-        return std::tie(a.at, a.key, a.no) < std::tie(b.at, b.key, b.no);
-    });
+    // In their own order first, so each is found after the one before: records placed
+    // before the same one go in by key, then number.
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.probe < b.probe; });
     TableOrders::Placement placement;
-    for (const Placed& p : placed)
-        placement.emplace_back(p.at, p.slot);
+    placement.reserve(placed.size());
+    auto from = order.begin();
+    for (const Placed& p : placed) {
+        progress.checkCancelled();
+        from = std::lower_bound(from, order.end(), 0,
+                                [&](Slot a, int) { return p.probe.compareWith(data.store, position, a) < 0; });
+        placement.emplace_back(static_cast<std::size_t>(from - order.begin()), p.slot);
+    }
     return placement;
 }
 
@@ -64,7 +68,7 @@ TableOrders::Placement placementIn(const TableData& data, int position, const st
 
 void setPlacementMaximum(std::size_t records)
 {
-    g_placementMaximum = records;
+    g_placementMinimum = records;
 }
 
 void setReadAgainMinimum(std::size_t records)
@@ -77,18 +81,23 @@ Found find(const TableStorage& storage, const TableData& data, Progress& progres
     Found found;
     found.changes = storage.readChanges(data, changeLimit(data.store.liveCount()), progress);
     const std::vector<TableFile::Change>& list = found.changes.list;
-    if (found.changes.tooMany || list.size() > g_placementMaximum)
+    if (found.changes.tooMany || list.size() > placementMaximum(data.store.liveCount()))
         return found;
     // The slots the store will give the added records, in the order they are added.
     std::vector<Slot> slotOf;
     Slot next = data.store.slotCount();
     for (const TableFile::Change& change : list)
         slotOf.push_back(change.slot ? *change.slot : next++);
+    // Each built order on a core of its own.
+    std::vector<int> built;
     for (int position = Field::Name; position < Field::NamedCount; ++position) {
-        progress.checkCancelled();
         if (data.orders.has(position))
-            found.placements[static_cast<std::size_t>(position)] = placementIn(data, position, list, slotOf);
+            built.push_back(position);
     }
+    Parallel::onCores(built.size(), 2, [&](unsigned, std::size_t from, std::size_t to) {
+        for (std::size_t b = from; b < to; ++b)
+            found.placements[static_cast<std::size_t>(built[b])] = placementIn(data, built[b], list, slotOf, progress);
+    });
     return found;
 }
 

@@ -30,8 +30,9 @@ Found find(const TableStorage& storage, const TableData& data, Progress& progres
 // Puts what was found into data; returns the slots of the records that changed.
 std::vector<RecordStore::Slot> apply(TableData& data, const Found& found);
 
-// Up to this many changed records are placed into the orders one by one; more, and the
-// orders are built again (tests lower it to reach both ways on small tables).
+// Up to this many changed records (or 2 % of the table, if more) are placed into the
+// orders one by one; more, and the orders are built again (tests lower it to reach both
+// ways on small tables).
 void setPlacementMaximum(std::size_t records);
 // Past this many changed records (or a quarter of the table, if more) the whole table
 // is read again instead (tests lower it too).

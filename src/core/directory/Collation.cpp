@@ -308,6 +308,16 @@ PrimaryTable& table()
     return instance;
 }
 
+} // namespace
+
+void prepare()
+{
+    root();
+    table();
+}
+
+namespace {
+
 // The BMP character at p and its length in bytes; 0 for anything else (a character past
 // the BMP, or bytes that are not UTF-8).
 inline unsigned decode(const unsigned char* p, const unsigned char* end, char32_t& c)

@@ -38,6 +38,10 @@ bool primaryKeyReadable(std::string_view utf8);
 // below 2^27.
 std::uint64_t nextPrimaryBytes(std::string_view utf8, std::uint32_t& cursor);
 
+// Makes ready what every thread shares (the collator and the first level's table), which
+// takes a few milliseconds the first time: start-up does it beside its other work.
+void prepare();
+
 // The collation's version: orders built with another version are built again.
 QByteArray version();
 

@@ -497,12 +497,13 @@ bool sortInBuckets(std::vector<Slot>& sequence, PrimaryKeys& keys, unsigned part
 // Sorts sequence by the collation of `position`: by primary keys, which most records'
 // texts yield straight from their UTF-8, and by whole collation keys only among records
 // whose primary keys are equal.
-void sortByPrimaryKeys(std::vector<Slot>& sequence, const RecordStore& store, int position)
+void sortByPrimaryKeys(std::vector<Slot>& sequence, const RecordStore& store, int position, Scratch scratch)
 {
     const std::size_t n = sequence.size();
     const unsigned parts = n < std::max<std::size_t>(g_bucketSortMinimum, 2) ? 1u : Parallel::cores();
     PrimaryKeys keys(store, position, parts);
-    if (parts > 1 && n < ItemsFactor * g_bucketSortMinimum && sortInBuckets(sequence, keys, parts))
+    if (scratch == Scratch::Lean && parts > 1 && n < ItemsFactor * g_bucketSortMinimum &&
+        sortInBuckets(sequence, keys, parts))
         return;
     // Neither array needs its items set before they are written.
     const std::unique_ptr<Item[]> items(new Item[n]);
@@ -541,6 +542,78 @@ int compare(const RecordStore& store, int position, Slot a, const std::string& k
     return compareNumbers(store.no(a), noB);
 }
 
+Probe::Probe(std::optional<std::string_view> text, qint64 no)
+    : m_no(no)
+{
+    if (text) {
+        m_text = std::string(*text);
+        Collation::appendPrimaryKey(*text, m_primary);
+    }
+}
+
+const std::string& Probe::whole() const
+{
+    if (!m_whole)
+        m_whole = m_text ? Collation::key(*m_text) : std::string();
+    return *m_whole;
+}
+
+int Probe::compareWith(const RecordStore& store, int position, Slot a) const
+{
+    const auto text = store.text(a, position);
+    // A blank comes before every text; two blanks go by number.
+    if (!text || !m_text) {
+        if (text.has_value() != m_text.has_value())
+            return text ? 1 : -1;
+        return compareNumbers(store.no(a), m_no);
+    }
+    // Where the first levels differ, the whole keys differ the same way.
+    int c = 0;
+    if (Collation::primaryKeyReadable(*text)) {
+        std::uint32_t cursor = 0;
+        for (std::size_t depth = 0;; depth += 8) {
+            const std::uint64_t mine = Collation::nextPrimaryBytes(*text, cursor);
+            std::uint64_t theirs = 0;
+            for (std::size_t i = 0; i < 8; ++i) {
+                const std::size_t at = depth + i;
+                theirs = (theirs << 8) | (at < m_primary.size() ? static_cast<unsigned char>(m_primary[at]) : 0u);
+            }
+            if (mine != theirs) {
+                c = mine < theirs ? -1 : 1;
+                break;
+            }
+            if ((mine & 0xffu) == 0)
+                break; // both end here: equal first levels
+        }
+    } else {
+        std::string primary;
+        Collation::appendPrimaryKey(*text, primary);
+        c = compareBytes(primary, m_primary);
+    }
+    // Equal first levels: the same text (most often, in a field of few different texts)
+    // has the same key, and any other is told apart by its whole key.
+    if (c == 0 && *text != *m_text)
+        c = compareBytes(Collation::key(*text), whole());
+    return c != 0 ? c : compareNumbers(store.no(a), m_no);
+}
+
+bool Probe::operator<(const Probe& other) const
+{
+    if (m_text.has_value() != other.m_text.has_value())
+        return !m_text;
+    if (m_text) {
+        const int c = compareBytes(m_primary, other.m_primary);
+        if (c != 0)
+            return c < 0;
+        if (*m_text != *other.m_text) {
+            const int w = compareBytes(whole(), other.whole());
+            if (w != 0)
+                return w < 0;
+        }
+    }
+    return m_no < other.m_no;
+}
+
 std::vector<Slot> byNumber(const RecordStore& store)
 {
     std::vector<Slot> sequence;
@@ -561,10 +634,10 @@ void setBucketSortMinimum(std::size_t records)
     g_bucketSortMinimum = records;
 }
 
-void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position)
+void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position, Scratch scratch)
 {
     if (!sortByRank(sequence, store, position))
-        sortByPrimaryKeys(sequence, store, position);
+        sortByPrimaryKeys(sequence, store, position, scratch);
 }
 
 } // namespace OrderSort

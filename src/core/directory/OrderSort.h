@@ -2,7 +2,9 @@
 
 #include "directory/RecordStore.h"
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The orders the grid shows: by the collation of one field's text (see Collation;
@@ -19,6 +21,29 @@ int compare(const RecordStore& store, int position, Slot a, Slot b);
 // The same against a record given by its precomputed key and number.
 int compare(const RecordStore& store, int position, Slot a, const std::string& key, qint64 no);
 
+// A record to be placed among many others by binary search (another program's added or
+// changed record): its first collation level made once, so that a comparison reads only
+// the other record's first level, a few bytes at a time, and whole keys only where the
+// first levels are equal. Used by one thread at a time.
+class Probe
+{
+public:
+    Probe(std::optional<std::string_view> text, qint64 no);
+    qint64 no() const { return m_no; }
+    // compare(store, position, a, key(b), b.no()), the same sign, sooner.
+    int compareWith(const RecordStore& store, int position, Slot a) const;
+    // Between two probes, as the order has them.
+    bool operator<(const Probe& other) const;
+
+private:
+    const std::string& whole() const;
+
+    std::optional<std::string> m_text; // absent: a blank
+    std::string m_primary;
+    mutable std::optional<std::string> m_whole;
+    qint64 m_no;
+};
+
 // Every live slot, by No.
 std::vector<Slot> byNumber(const RecordStore& store);
 
@@ -26,7 +51,15 @@ std::vector<Slot> byNumber(const RecordStore& store);
 // texts stay in No order. A field of few different texts is ranked and counted; any
 // other is radix-sorted by the first level of the collation, read from the text a few
 // bytes at a time, and by whole collation keys only where that level is equal.
-void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position);
+//
+// Fast takes an item for every record on every core whatever the size, for when memory is
+// to spare (the first order a table builds); Lean takes that only past the size below.
+enum class Scratch
+{
+    Lean,
+    Fast
+};
+void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position, Scratch scratch = Scratch::Lean);
 
 // Fields of at least this many records are split into buckets by their keys' leading
 // bytes and sorted on every core: up to 32 times as many with items for one bucket at a

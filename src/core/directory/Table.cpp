@@ -5,6 +5,7 @@
 #include "directory/SqliteStorage.h"
 #include "directory/TableCache.h"
 #include "errors/AppError.h"
+#include "work/Parallel.h"
 #include "work/Progress.h"
 
 #include <QStringList>
@@ -16,6 +17,9 @@ namespace {
 // record; past this many (a name shared by very many records) a scan of the view in
 // order finds the first one sooner than placing each candidate in the view.
 constexpr std::ptrdiff_t LocateRunLimit = 64;
+
+// Below this many records one core looks through them sooner than two start.
+constexpr std::size_t FirstWhereParallelMinimum = 20000;
 
 QString sortingBy(int position)
 {
@@ -202,12 +206,18 @@ void Table::withOrder(int position, const Then& then)
         then();
         return;
     }
+    // The first text order of a table is the one start-up waits for, and memory is to
+    // spare while no other is held: it takes the faster way.
+    bool textOrderHeld = false;
+    for (int field = Field::Name; field < Field::NamedCount; ++field)
+        textOrderHeld = textOrderHeld || m_data->orders.has(field);
+    const OrderSort::Scratch scratch = textOrderHeld ? OrderSort::Scratch::Lean : OrderSort::Scratch::Fast;
     m_work.start(
         {sortingBy(position)},
-        [this, data = std::shared_ptr<const TableData>(m_data), sorted = numbers, position,
+        [this, data = std::shared_ptr<const TableData>(m_data), sorted = numbers, position, scratch,
          then](Progress& progress) mutable -> BackgroundWork::Completion {
             progress.beginStep(0, static_cast<qint64>(sorted.size()));
-            OrderSort::sortByText(sorted, data->store, position);
+            OrderSort::sortByText(sorted, data->store, position, scratch);
             progress.setDone(static_cast<qint64>(sorted.size()));
             auto order = std::make_shared<std::vector<Slot>>(std::move(sorted));
             return [this, order, position, then] {
@@ -428,6 +438,31 @@ bool Table::locateNumber(qint64 no)
         return false;
     setCurrent(row);
     return true;
+}
+
+std::optional<Table::Found> Table::firstWhere(Field::Position position,
+                                              const std::function<bool(std::optional<std::string_view>)>& test)
+{
+    checkActive();
+    const RecordStore& store = m_data->store;
+    const std::vector<Slot>& numbers = byNumber();
+    std::vector<std::size_t> firsts(Parallel::partsFor(numbers.size(), FirstWhereParallelMinimum), numbers.size());
+    Parallel::onCores(numbers.size(), FirstWhereParallelMinimum, [&](unsigned part, std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            if (test(store.text(numbers[i], position))) {
+                firsts[part] = i;
+                return;
+            }
+        }
+    });
+    const std::size_t first = *std::min_element(firsts.begin(), firsts.end());
+    if (first == numbers.size())
+        return std::nullopt;
+    Found found;
+    found.no = store.no(numbers[first]);
+    if (const auto name = store.text(numbers[first], Field::Name))
+        found.name = QByteArray(name->data(), static_cast<qsizetype>(name->size()));
+    return found;
 }
 
 void Table::disableControls()

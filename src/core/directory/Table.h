@@ -95,6 +95,16 @@ public:
     bool locate(Field::Position position, const QString& value) { return locate(position, value.toUtf8()); }
     // Makes current the record numbered `no` when the view shows it.
     bool locateNumber(qint64 no);
+    // The number and name of the first record by No, among all held (whatever the view
+    // shows), whose field passes `test`, called on every core at once; a blank field is
+    // passed as nothing.
+    struct Found
+    {
+        qint64 no = 0;
+        std::optional<QByteArray> name;
+    };
+    std::optional<Found> firstWhere(Field::Position position,
+                                    const std::function<bool(std::optional<std::string_view>)>& test);
 
     void edit();
     void setField(Field::Position position, const QString& text);

@@ -60,8 +60,8 @@ bool readableNow(const QString& path);
 // The file's stamp; db must hold a ReadLock.
 Stamp readStamp(sqlite::Database& db, const QString& path);
 
-// Tables of at least this many records are read over two connections (the default
-// suits a million records; tests lower it to read small tables that way too).
+// Tables whose record numbers span at least this many are read over two connections (the
+// default suits a million records; tests lower it to read small tables that way too).
 void setParallelMinimum(qint64 records);
 
 // Every record of the file, in No order; a large table is read over two connections at

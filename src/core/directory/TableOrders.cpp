@@ -94,6 +94,9 @@ void TableOrders::place(std::vector<Slot>& order, const std::vector<bool>& moved
         if (i < order.size() && !moved[order[i]])
             order[kept++] = order[i];
     }
+    // Grown to its new size at once, with room for more, rather than doubled.
+    if (kept + placement.size() > order.capacity())
+        order.reserve(kept + placement.size() + RoomForAdditions);
     order.resize(kept + placement.size());
     std::size_t write = order.size();
     std::size_t read = kept;

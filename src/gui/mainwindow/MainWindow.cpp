@@ -3,6 +3,7 @@
 #include "art/Artwork.h"
 #include "commands/CommandQueue.h"
 #include "desktop/ErrorReport.h"
+#include "directory/Collation.h"
 #include "directory/ItemLists.h"
 #include "directory/Table.h"
 #include "directory/TableFile.h"
@@ -27,6 +28,7 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -156,6 +158,7 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_platform(platform)
+    , m_collationReady(QtConcurrent::run(&Collation::prepare))
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Form1"));
@@ -246,7 +249,10 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     connect(m_table, &Table::backgroundFailed, m_reopenTimer, qOverload<>(&QTimer::start));
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    m_collationReady.waitForFinished();
+}
 
 void MainWindow::startUp()
 {

@@ -7,6 +7,7 @@
 #include "search/SearchFilter.h"
 #include "work/BackgroundWork.h"
 
+#include <QFuture>
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
@@ -143,6 +144,8 @@ private:
     void reviewCheck(const links::TableCheck& check);
 
     const Platform& m_platform;
+    // The collation made ready beside the window's construction, for the first order.
+    QFuture<void> m_collationReady;
     QString m_dataFolder;
     qint32 m_lastNumber = 0;
     bool m_centred = false;

@@ -236,11 +236,16 @@ void MainWindow::saveRecord(bool adding, const RecordTexts& shown, const RecordT
 
 bool MainWindow::addAnyway(const QString& address)
 {
-    // The directory as stored, which another copy of the program may have added to.
-    const std::optional<AddressKey::Holder> holder = AddressKey::firstWithAddress(m_table->fileName(), address);
+    // Among the records held, as the window shows the directory: looked through on
+    // every core, so a million records hold the window a few milliseconds.
+    const std::string wanted = AddressKey::of(address);
+    if (wanted.empty())
+        return true;
+    const std::optional<Table::Found> holder = m_table->firstWhere(
+        Field::Url, [&](std::optional<std::string_view> url) { return url && AddressKey::sameAddress(*url, wanted); });
     if (!holder)
         return true;
-    const QString paper = holder->name.isEmpty() ? QStringLiteral("No %1").arg(holder->no) : holder->name;
+    const QString paper = holder->name ? QString::fromUtf8(*holder->name) : QStringLiteral("No %1").arg(holder->no);
     return confirm(QStringLiteral("The web address %1 is already in the directory, for the newspaper \"%2\". Add "
                                   "this newspaper anyway?")
                        .arg(address.trimmed(), paper),
