@@ -184,7 +184,7 @@ void TestDataOps::addressFoundByTheMergesRule()
     table.setFileName(folder.tablePath());
     table.open();
     auto holder = [&](const char* address) {
-        const std::string wanted = AddressKey::of(QString::fromUtf8(address));
+        const AddressKey::Wanted wanted = AddressKey::wanted(QString::fromUtf8(address));
         const auto found = table.firstWhere(Field::Url, [&](std::optional<std::string_view> url) {
             return url && AddressKey::sameAddress(*url, wanted);
         });

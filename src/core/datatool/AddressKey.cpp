@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <algorithm>
+#include <cstring>
 
 namespace AddressKey {
 
@@ -76,23 +77,60 @@ std::string_view hostOf(std::string_view key)
 
 namespace AddressKey {
 
-bool sameAddress(std::string_view stored, const std::string& wanted)
+namespace {
+
+// Whether text holds `lower` (ASCII, lower case, not empty) in any letter case. Its
+// first letter is found in either case by the library's fast search, and only there is
+// the rest compared.
+bool containsFolded(std::string_view text, std::string_view lower)
 {
-    if (wanted.empty())
-        return false;
-    const std::string_view host = hostOf(wanted);
-    const bool ascii = std::all_of(host.begin(), host.end(), [](char c) { return (c & 0x80) == 0; });
-    if (ascii && !host.empty()) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
-        const auto at = std::search(stored.begin(), stored.end(), host.begin(), host.end(),
-                                    [&](char a, char b) { return lower(a) == b; });
-        if (at == stored.end())
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+    const char* const end = text.data() + text.size();
+    const auto holdsAt = [&](const char* at) {
+        if (static_cast<std::size_t>(end - at) < lower.size())
             return false;
+        for (std::size_t i = 1; i < lower.size(); ++i) {
+            if (fold(at[i]) != lower[i])
+                return false;
+        }
+        return true;
+    };
+    const char first = lower.front();
+    const char upper = first >= 'a' && first <= 'z' ? static_cast<char>(first - ('a' - 'A')) : first;
+    for (const char wanted : {first, upper}) {
+        for (const char* at = text.data(); at < end; ++at) {
+            at = static_cast<const char*>(std::memchr(at, wanted, static_cast<std::size_t>(end - at)));
+            if (!at)
+                break;
+            if (holdsAt(at))
+                return true;
+        }
+        if (upper == first)
+            break;
     }
+    return false;
+}
+
+} // namespace
+
+Wanted wanted(const QString& address)
+{
+    Wanted result;
+    result.key = of(address);
+    const std::string_view host = hostOf(result.key);
+    if (std::all_of(host.begin(), host.end(), [](char c) { return (c & 0x80) == 0; }))
+        result.host = std::string(host);
+    return result;
+}
+
+bool sameAddress(std::string_view stored, const Wanted& wanted)
+{
+    if (wanted.key.empty() || (!wanted.host.empty() && !containsFolded(stored, wanted.host)))
+        return false;
     thread_local std::string key;
     thread_local std::string scratch;
     make(stored, key, scratch);
-    return key == wanted;
+    return key == wanted.key;
 }
 
 } // namespace AddressKey

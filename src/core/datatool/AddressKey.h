@@ -23,9 +23,17 @@ void appendFolded(std::string_view utf8, std::string& out);
 void make(std::string_view address, std::string& key, std::string& scratch);
 std::string of(const QString& address);
 
-// Whether a stored address names the same newspaper as the key `wanted` (made by make()).
-// Quick for the many that do not: an ASCII host that the address does not even contain,
-// in any letter case, is not looked at further. Safe to call from several threads.
-bool sameAddress(std::string_view stored, const std::string& wanted);
+// An address to look for among many: its key, and its host where that is ASCII.
+struct Wanted
+{
+    std::string key;  // empty: a blank address, which never identifies
+    std::string host; // folded; empty when not ASCII or absent
+};
+Wanted wanted(const QString& address);
+
+// Whether a stored address names the same newspaper as `wanted`. Quick for the many that
+// do not: one that does not even hold the ASCII host, in any letter case, is not looked
+// at further. Safe to call from several threads.
+bool sameAddress(std::string_view stored, const Wanted& wanted);
 
 } // namespace AddressKey

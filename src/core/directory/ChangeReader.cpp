@@ -42,12 +42,11 @@ TableOrders::Placement placementIn(const TableData& data, int position, const st
         Slot slot;
     };
     std::vector<Placed> placed;
+    placed.reserve(list.size());
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (list[i].deleted)
             continue;
-        const auto& text = list[i].texts[static_cast<std::size_t>(position - 1)];
-        placed.push_back(
-            {OrderSort::Probe(text ? std::optional<std::string_view>(*text) : std::nullopt, list[i].no), slotOf[i]});
+        placed.push_back({OrderSort::Probe(list[i].text(position), list[i].no), slotOf[i]});
     }
     // In their own order first, so each is found after the one before: records placed
     // before the same one go in by key, then number.
@@ -106,10 +105,8 @@ std::vector<Slot> apply(TableData& data, const Found& found)
     std::vector<Slot> touched;
     for (const TableFile::Change& change : found.changes.list) {
         RecordStore::ExactTexts texts;
-        for (std::size_t i = 0; i < Field::TextCount; ++i) {
-            if (change.texts[i])
-                texts[i] = *change.texts[i];
-        }
+        for (int position = Field::Name; position <= Field::Category; ++position)
+            texts[static_cast<std::size_t>(position - 1)] = change.text(position);
         if (change.deleted) {
             data.store.remove(*change.slot);
             touched.push_back(*change.slot);

@@ -546,7 +546,7 @@ Probe::Probe(std::optional<std::string_view> text, qint64 no)
     : m_no(no)
 {
     if (text) {
-        m_text = std::string(*text);
+        m_text = text;
         Collation::appendPrimaryKey(*text, m_primary);
     }
 }

@@ -28,6 +28,7 @@ int compare(const RecordStore& store, int position, Slot a, const std::string& k
 class Probe
 {
 public:
+    // The text must outlive the probe.
     Probe(std::optional<std::string_view> text, qint64 no);
     qint64 no() const { return m_no; }
     // compare(store, position, a, key(b), b.no()), the same sign, sooner.
@@ -38,7 +39,7 @@ public:
 private:
     const std::string& whole() const;
 
-    std::optional<std::string> m_text; // absent: a blank
+    std::optional<std::string_view> m_text; // absent: a blank; the caller keeps the text
     std::string m_primary;
     mutable std::optional<std::string> m_whole;
     qint64 m_no;

@@ -190,6 +190,9 @@ TableStorage::Loaded SqliteStorage::readAll(Progress& progress) const
             TableFile::loadAll(db, m_path, stamp, loaded.data->store);
         progress.checkCancelled();
     }
+    // Kept for writing a record at a time, which touches a few dozen pages: the 2 MB of
+    // them SQLite keeps by default would only hold what the read went through.
+    db.exec("PRAGMA cache_size = -256");
     loaded.connection = std::make_unique<SqliteConnection>(m_path, std::move(db), stamp, version);
     return loaded;
 }

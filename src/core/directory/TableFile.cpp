@@ -60,6 +60,24 @@ void setParallelMinimum(qint64 records)
     g_parallelMinimum = records;
 }
 
+std::optional<std::string_view> Change::text(int position) const
+{
+    std::size_t at = 0;
+    for (int i = 0; i + 1 < position; ++i)
+        at += m_lengths[static_cast<std::size_t>(i)] == Blank ? 0 : m_lengths[static_cast<std::size_t>(i)];
+    const std::uint32_t length = m_lengths[static_cast<std::size_t>(position - 1)];
+    if (length == Blank)
+        return std::nullopt;
+    return std::string_view(m_bytes).substr(at, length);
+}
+
+void Change::addText(std::optional<std::string_view> text)
+{
+    m_lengths[static_cast<std::size_t>(m_given++)] = text ? static_cast<std::uint32_t>(text->size()) : Blank;
+    if (text)
+        m_bytes.append(*text);
+}
+
 bool Stamp::operator==(const Stamp& other) const
 {
     return device == other.device && inode == other.inode && size == other.size && modifiedNs == other.modifiedNs &&
@@ -169,10 +187,8 @@ bool compareRange(sqlite::Database& db, qint64 from, qint64 to, const RecordStor
     st.bind(2, to);
     auto fileRecord = [&](Change& change) {
         change.no = st.int64(0);
-        for (int i = 0; i < Field::TextCount; ++i) {
-            if (!st.isNull(i + 1))
-                change.texts[static_cast<size_t>(i)] = std::string(st.text(i + 1));
-        }
+        for (int i = 0; i < Field::TextCount; ++i)
+            change.addText(st.isNull(i + 1) ? std::nullopt : std::optional<std::string_view>(st.text(i + 1)));
     };
     auto sameTexts = [&](Slot slot) {
         for (int i = 0; i < Field::TextCount; ++i) {
@@ -242,6 +258,7 @@ Changes scan(const QString& path, const RecordStore& store, const std::vector<Sl
         upperComplete = compareRange(db, *middle, Highest, store, byNumber, limit, upper);
     }
     changes.tooMany = !lowerComplete || !upperComplete || changes.list.size() + upper.size() > limit;
+    changes.list.reserve(changes.list.size() + upper.size());
     for (Change& change : upper)
         changes.list.push_back(std::move(change));
     return changes;

@@ -6,6 +6,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sqlite {
@@ -74,7 +75,18 @@ struct Change
     qint64 no = 0;
     std::optional<RecordStore::Slot> slot; // absent: a record the file has and the store has not
     bool deleted = false;                  // the store has it, the file has not
-    std::array<std::optional<std::string>, Field::TextCount> texts; // absent: blank
+
+    // The text of field 1..6 as the file has it; absent for a blank.
+    std::optional<std::string_view> text(int position) const;
+    // Appends the next field's text (fields are given in order, 1 to 6).
+    void addText(std::optional<std::string_view> text);
+
+private:
+    // The six texts in one piece, so a list of many changes holds little besides them.
+    static constexpr std::uint32_t Blank = 0xffffffffu;
+    std::string m_bytes;
+    std::array<std::uint32_t, Field::TextCount> m_lengths{};
+    int m_given = 0;
 };
 
 struct Changes

@@ -2,26 +2,18 @@
 
 #include "directory/Collation.h"
 #include "directory/OrderSort.h"
+#include "startup/Startup.h"
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <algorithm>
 #include <limits>
 
 namespace {
 
-// Room left in an order after it is built, so the first additions do not move a
-// million entries.
-constexpr std::size_t RoomForAdditions = 4096;
-
-// Hands the sort's scratch memory back to the system at once; the C library would
-// otherwise keep tens of megabytes for later.
-void releaseFreeMemory()
+// Room left in an order after it is built, so additions (another copy's 1 % included) do
+// not move a million entries, nor hold them twice for a moment.
+std::size_t roomFor(std::size_t size)
 {
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
+    return std::max<std::size_t>(4096, size / 64);
 }
 
 } // namespace
@@ -35,9 +27,11 @@ const std::vector<TableOrders::Slot>& TableOrders::byNumber(const RecordStore& s
 
 void TableOrders::set(int position, std::vector<Slot> order)
 {
-    order.reserve(order.size() + RoomForAdditions);
+    order.reserve(order.size() + roomFor(order.size()));
     m_orders[static_cast<std::size_t>(position)] = std::move(order);
-    releaseFreeMemory();
+    // The sort's scratch memory goes back to the system at once; the C library would
+    // otherwise keep tens of megabytes for later.
+    Startup::returnFreedMemory();
 }
 
 void TableOrders::setAll(All orders)
@@ -45,7 +39,7 @@ void TableOrders::setAll(All orders)
     m_orders = std::move(orders);
     for (auto& built : m_orders) {
         if (built)
-            built->reserve(built->size() + RoomForAdditions);
+            built->reserve(built->size() + roomFor(built->size()));
     }
 }
 
@@ -96,7 +90,7 @@ void TableOrders::place(std::vector<Slot>& order, const std::vector<bool>& moved
     }
     // Grown to its new size at once, with room for more, rather than doubled.
     if (kept + placement.size() > order.capacity())
-        order.reserve(kept + placement.size() + RoomForAdditions);
+        order.reserve(kept + placement.size() + roomFor(kept));
     order.resize(kept + placement.size());
     std::size_t write = order.size();
     std::size_t read = kept;

@@ -22,7 +22,11 @@ void TableView::rebuild(const RecordStore& store, const std::vector<Slot>& order
                         const std::shared_ptr<const RecordFilter>& rule)
 {
     if (!rule) {
-        m_rows = order;
+        // Into the rows' own room where it suffices, so the rows are not held twice.
+        if (m_rows.capacity() < order.size())
+            m_rows = std::vector<Slot>();
+        m_rows.reserve(order.capacity());
+        m_rows.assign(order.begin(), order.end());
         return;
     }
     if (!m_judge || !rule->sameAs(*m_judge)) {

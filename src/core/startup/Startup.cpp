@@ -45,6 +45,13 @@ void returnMemoryPromptly()
 #endif
 }
 
+void returnFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 qint32 openDirectory(Table& table, const QString& dataPath)
 {
     table.close();

@@ -28,6 +28,9 @@ int run(const Attempt& attempt, const QString& dataPath);
 // as soon as they are freed, rather than staying in the C library's pools: called first
 // thing by each program.
 void returnMemoryPromptly();
+// Gives the memory freed so far back to the system: called once a command or a piece of
+// work has ended, so the next one starts from what the program really holds.
+void returnFreedMemory();
 
 // The table's part of the main window's creation: reopens the table from the data
 // folder (dataPath ends in a separator), switches the filter off, reads the highest

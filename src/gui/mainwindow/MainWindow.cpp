@@ -204,8 +204,10 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     m_table->setBackgroundWork(true);
     connect(m_table, &Table::busyChanged, this, [this](bool busy) {
         followBusyWithCursor(busy);
-        if (!busy)
+        if (!busy) {
+            Startup::returnFreedMemory();
             m_commands->workEnded();
+        }
     });
     connect(m_table, &Table::backgroundFailed, this,
             [this](const QString& message) { ErrorReport::show(m_platform, this, message); });
@@ -243,6 +245,7 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
             give(QStringLiteral("reopen"), [this] { m_table->open(); });
     });
     connect(m_commands, &CommandQueue::finished, this, [this] {
+        Startup::returnFreedMemory();
         if (m_table->wantsOpen() && !m_reopenTimer->isActive())
             m_reopenTimer->start();
     });

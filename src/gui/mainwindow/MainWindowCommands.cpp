@@ -238,8 +238,8 @@ bool MainWindow::addAnyway(const QString& address)
 {
     // Among the records held, as the window shows the directory: looked through on
     // every core, so a million records hold the window a few milliseconds.
-    const std::string wanted = AddressKey::of(address);
-    if (wanted.empty())
+    const AddressKey::Wanted wanted = AddressKey::wanted(address);
+    if (wanted.key.empty())
         return true;
     const std::optional<Table::Found> holder = m_table->firstWhere(
         Field::Url, [&](std::optional<std::string_view> url) { return url && AddressKey::sameAddress(*url, wanted); });
