@@ -59,6 +59,7 @@ private slots:
     void commandsKeepTheirOrderAcrossWorkAndModalWindows();
     void aJobHandsBackOnceAndCarriesItsFailure();
     void theCacheSavedBesideIsNeverAheadOfTheTable();
+    void anotherProgramsChangesShowAtRefresh();
     void anotherProgramsManyChangesAndAReplacedFileAreReadAgain();
     void longFieldsAndParallelFilteringKeepEveryRecord();
 };
@@ -164,6 +165,42 @@ void TestWork::theCacheSavedBesideIsNeverAheadOfTheTable()
     next.open();
     QCOMPARE(next.displayText(0, Field::Name), QStringLiteral("Aaa Late"));
     QCOMPARE(next.recordCount(), 3001);
+}
+
+void TestWork::anotherProgramsChangesShowAtRefresh()
+{
+    TempProgramFolder folder;
+    folder.makeTable({{1, "The Times", "", "United Kingdom", "", "", ""},
+                      {2, "Le Monde", "", "France", "", "", ""},
+                      {3, "El País", "", "Spain", "", "", ""}});
+    Table mine;
+    mine.setFileName(folder.tablePath());
+    mine.open();
+    mine.setOrder(Field::Name);
+    QVERIFY(mine.locate(Field::Name, QStringLiteral("Le Monde")));
+
+    Table theirs;
+    theirs.setFileName(folder.tablePath());
+    theirs.open();
+    qint32 theirLastNo = 9;
+    theirs.appendRecord(
+        {QStringLiteral("Aamulehti"), QString(), QStringLiteral("Finland"), QString(), QString(), QString()},
+        theirLastNo);
+    QCOMPARE(mine.recordCount(), 3);
+    mine.refresh();
+    QCOMPARE(mine.recordCount(), 4);
+    QCOMPARE(mine.displayText(0, Field::Name), QStringLiteral("Aamulehti"));
+    QCOMPARE(mine.field(Field::Name).asString(), QStringLiteral("Le Monde")); // found again by its number
+
+    // A file replaced by another one is read again as well.
+    TempProgramFolder other;
+    other.makeTable({{1, "Replacement", "", "", "", "", ""}});
+    QVERIFY(QFile::remove(folder.tablePath()));
+    QVERIFY(QFile::copy(other.tablePath(), folder.tablePath()));
+    mine.close();
+    mine.open();
+    QCOMPARE(mine.field(Field::Name).asString(), QStringLiteral("Replacement"));
+    QCOMPARE(mine.recordCount(), 1);
 }
 
 void TestWork::anotherProgramsManyChangesAndAReplacedFileAreReadAgain()

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <csignal>
+#include <sys/resource.h>
 #include <vector>
 
 // How long SQLite waits for a lock in the tests (set for every test program).
@@ -85,6 +87,29 @@ quint32 fileChangeCounter(const QString& tablePath);
 
 // True when running with root's privileges, which pass over file permissions.
 bool runningAsRoot();
+
+// Writes beyond `bytes` fail in this process while it lives, as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
 
 // A small file system of its own (tmpfs), where the system allows mounting one: a
 // full disk or a read-only folder that even root cannot write to.

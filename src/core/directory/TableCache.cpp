@@ -65,21 +65,20 @@ QByteArray collationName()
     return name;
 }
 
-// The checksum of a whole cache file as it lies in memory.
-quint64 checksumOf(const unsigned char* file, quint64 size)
+bool readFully(int fd, void* into, quint64 size, quint64 offset)
 {
-    XXH3_state_t* state = XXH3_createState();
-    if (!state)
-        throw std::bad_alloc();
-    XXH3_64bits_reset(state);
-    Header header;
-    std::memcpy(&header, file, sizeof header);
-    header.checksum = 0;
-    XXH3_64bits_update(state, &header, sizeof header);
-    XXH3_64bits_update(state, file + sizeof header, size - sizeof header);
-    const quint64 sum = XXH3_64bits_digest(state);
-    XXH3_freeState(state);
-    return sum;
+    auto* out = static_cast<char*>(into);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        out += n;
+        size -= static_cast<quint64>(n);
+        offset += static_cast<quint64>(n);
+    }
+    return true;
 }
 
 class Descriptor
@@ -159,55 +158,88 @@ bool TableCache::read(const QString& cachePath, const TableFile::Stamp& stamp, R
     if (::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode))
         return refuse(QStringLiteral("the cache is not a regular file"));
     const auto fileSize = static_cast<quint64>(info.st_size);
-    if (fileSize < sizeof(Header))
-        return refuse(QStringLiteral("the cache is too short to be one"));
-
-    // The whole file at once, its pages read in one go: every byte is checked before
-    // anything in it is followed, and the text is then used where it lies.
-    void* mapped = ::mmap(nullptr, fileSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.fd(), 0);
-    if (mapped == MAP_FAILED)
-        return refuse(QStringLiteral("the cache cannot be mapped: %1").arg(systemError()));
-    std::shared_ptr<const void> mapping(mapped,
-                                        [fileSize](const void* at) { ::munmap(const_cast<void*>(at), fileSize); });
-    const auto* bytes = static_cast<const unsigned char*>(mapped);
     Header header;
-    std::memcpy(&header, bytes, sizeof header);
+    if (fileSize < sizeof header || !readFully(file.fd(), &header, sizeof header, 0))
+        return refuse(QStringLiteral("the cache is too short to be one"));
     if (std::memcmp(header.magic, Magic, sizeof Magic) != 0 || header.format != Format ||
         header.entrySize != sizeof(RecordStore::Entry))
         return refuse(QStringLiteral("the cache is not one this program wrote"));
     if (header.fileSize != fileSize)
         return refuse(QStringLiteral("the cache is truncated or damaged: its size is not the one it was written with"));
-    if (checksumOf(bytes, fileSize) != header.checksum)
-        return refuse(QStringLiteral("the cache is damaged: its checksum does not match its contents"));
+    // Refusals that need no more than the header come first: a stale cache costs nothing.
     if (const QString why = mismatch(header, stamp); !why.isEmpty())
         return refuse(why);
     if (QByteArray(header.collation, static_cast<qsizetype>(qstrnlen(header.collation, sizeof header.collation))) !=
         collationName())
         return refuse(QStringLiteral("the cache was sorted with another collation"));
 
-    // Every part must lie inside the file, so nothing read from it reaches past it, even
-    // in a cache made to pass the checksum.
+    // The parts lie where this program puts them, one after another up to the file's end;
+    // anything else is damage, so nothing read below can reach past the file.
     const quint64 slotTotal = header.slotCount;
-    auto inside = [&](quint64 offset, quint64 count, quint64 size) {
-        return offset >= sizeof header && offset <= fileSize && count <= (fileSize - offset) / size;
-    };
     if (slotTotal > std::numeric_limits<RecordStore::Slot>::max() || header.liveCount > slotTotal ||
-        !inside(header.entriesOffset, slotTotal, sizeof(RecordStore::Entry)) || header.textSize > 0xffffffffu ||
-        !inside(header.textOffset, header.textSize + RecordStore::ReadSlack, 1))
+        header.entriesOffset != sizeof header || header.textSize > 0xffffffffu)
         return refuse(QStringLiteral("the cache is damaged"));
-    for (const quint64 offset : header.orderOffset) {
-        if (offset != 0 && !inside(offset, header.liveCount, sizeof(RecordStore::Slot)))
+    const quint64 entriesEnd = header.entriesOffset + slotTotal * sizeof(RecordStore::Entry);
+    const quint64 textEnd = header.textOffset + header.textSize + RecordStore::ReadSlack;
+    quint64 end = textEnd;
+    for (int position = 0; position < Field::NamedCount; ++position) {
+        const quint64 offset = header.orderOffset[position];
+        if (offset == 0)
+            continue;
+        if (position == Field::No || offset != end)
             return refuse(QStringLiteral("the cache is damaged"));
+        end += header.liveCount * sizeof(RecordStore::Slot);
     }
+    if (header.textOffset != aligned(entriesEnd) || end != fileSize)
+        return refuse(QStringLiteral("the cache is damaged"));
 
+    // Every byte is read once, in the file's order, into where it is kept, and the
+    // checksum taken over it before anything read is followed: the records and orders
+    // are read into memory of their own, the text mapped where it lies.
+    XXH3_state_t* state = XXH3_createState();
+    if (!state)
+        throw std::bad_alloc();
+    const auto freeState = qScopeGuard([state] { XXH3_freeState(state); });
+    XXH3_64bits_reset(state);
+    Header zeroed = header;
+    zeroed.checksum = 0;
+    XXH3_64bits_update(state, &zeroed, sizeof zeroed);
     BlockVector<RecordStore::Entry> entries;
     entries.resize(slotTotal);
     for (std::size_t b = 0; b < entries.blockCount(); ++b) {
         const quint64 first = b * entries.BlockSize;
-        const quint64 count = std::min<quint64>(entries.BlockSize, slotTotal - first);
-        std::memcpy(static_cast<void*>(entries.block(b)), bytes + header.entriesOffset + first * header.entrySize,
-                    count * sizeof(RecordStore::Entry));
+        const quint64 size = std::min<quint64>(entries.BlockSize, slotTotal - first) * sizeof(RecordStore::Entry);
+        if (!readFully(file.fd(), entries.block(b), size, header.entriesOffset + first * sizeof(RecordStore::Entry)))
+            return refuse(QStringLiteral("the cache cannot be read: %1").arg(systemError()));
+        XXH3_64bits_update(state, entries.block(b), size);
     }
+    std::vector<char> padding(header.textOffset - entriesEnd);
+    if (!readFully(file.fd(), padding.data(), padding.size(), entriesEnd))
+        return refuse(QStringLiteral("the cache cannot be read: %1").arg(systemError()));
+    XXH3_64bits_update(state, padding.data(), padding.size());
+    // Mapped with its pages read in one go: a fault on each would come at the first search.
+    const quint64 textLength = header.textSize + RecordStore::ReadSlack;
+    void* mapped = ::mmap(nullptr, textLength, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file.fd(),
+                          static_cast<off_t>(header.textOffset));
+    if (mapped == MAP_FAILED)
+        return refuse(QStringLiteral("the cache cannot be mapped: %1").arg(systemError()));
+    std::shared_ptr<const void> mapping(mapped,
+                                        [textLength](const void* at) { ::munmap(const_cast<void*>(at), textLength); });
+    XXH3_64bits_update(state, mapped, textLength);
+    Orders read;
+    for (int position = Field::Name; position < Field::NamedCount; ++position) {
+        if (header.orderOffset[position] == 0)
+            continue;
+        std::vector<RecordStore::Slot> order(header.liveCount);
+        const quint64 size = order.size() * sizeof(RecordStore::Slot);
+        if (!readFully(file.fd(), order.data(), size, header.orderOffset[position]))
+            return refuse(QStringLiteral("the cache cannot be read: %1").arg(systemError()));
+        XXH3_64bits_update(state, order.data(), size);
+        read[static_cast<std::size_t>(position)] = std::move(order);
+    }
+    if (XXH3_64bits_digest(state) != header.checksum)
+        return refuse(QStringLiteral("the cache is damaged: its checksum does not match its contents"));
+
     quint64 live = 0;
     for (std::size_t i = 0; i < slotTotal; ++i) {
         const RecordStore::Entry& entry = entries[i];
@@ -216,46 +248,33 @@ bool TableCache::read(const QString& cachePath, const TableFile::Stamp& stamp, R
         if (!entry.live)
             continue;
         ++live;
-        quint64 end = entry.start;
+        quint64 textsEnd = entry.start;
         for (const std::uint16_t length : entry.length)
-            end += length == RecordStore::ShortBlank ? 0 : length;
-        if ((entry.start >> 32) != 0 || end > header.textSize)
+            textsEnd += length == RecordStore::ShortBlank ? 0 : length;
+        if ((entry.start >> 32) != 0 || textsEnd > header.textSize)
             return refuse(QStringLiteral("the cache is damaged"));
     }
     if (live != header.liveCount)
         return refuse(QStringLiteral("the cache is damaged"));
 
-    Orders read;
     std::vector<bool> seen;
-    for (int position = 0; position < Field::NamedCount; ++position) {
-        const quint64 offset = header.orderOffset[position];
-        if (offset == 0)
+    for (const auto& order : read) {
+        if (!order)
             continue;
-        std::vector<RecordStore::Slot> order(header.liveCount);
-        std::memcpy(order.data(), bytes + offset, order.size() * sizeof(RecordStore::Slot));
         // Each live record exactly once.
         seen.assign(slotTotal, false);
-        for (const RecordStore::Slot slot : order) {
+        for (const RecordStore::Slot slot : *order) {
             if (slot >= slotTotal || !entries[slot].live || seen[slot])
                 return refuse(QStringLiteral("the cache is damaged"));
             seen[slot] = true;
         }
-        read[static_cast<std::size_t>(position)] = std::move(order);
     }
-
-    // The records and orders are copied out: their pages go back, and only the text
-    // stays mapped (shared with the system's page cache).
-    const quint64 textStart = header.textOffset;
-    const quint64 textEnd = aligned(textStart + header.textSize + RecordStore::ReadSlack);
-    ::madvise(mapped, textStart, MADV_DONTNEED);
-    if (textEnd < fileSize)
-        ::madvise(static_cast<char*>(mapped) + textEnd, fileSize - textEnd, MADV_DONTNEED);
 
     store.clear();
     store.m_entries = std::move(entries);
     store.m_live = header.liveCount;
     RecordStore::Chunk borrowed;
-    borrowed.data = reinterpret_cast<const char*>(bytes + textStart);
+    borrowed.data = static_cast<const char*>(mapped);
     store.m_chunks.push_back(std::move(borrowed));
     store.m_borrowed = std::move(mapping);
     orders = std::move(read);
