@@ -259,3 +259,28 @@ void RecordStore::remove(Slot slot)
         --m_live;
     }
 }
+
+bool RecordStore::holds(Slot slot, const ExactTexts& texts) const
+{
+    const Entry& entry = m_entries[slot];
+    if (entry.longTexts) {
+        for (int i = 0; i < Field::TextCount; ++i) {
+            if (longText(slot, i + 1) != texts[static_cast<std::size_t>(i)])
+                return false;
+        }
+        return true;
+    }
+    // The texts lie one after another: walked once, not summed again for each field.
+    const char* at = bytesAt(entry.start);
+    for (std::size_t i = 0; i < Field::TextCount; ++i) {
+        const std::uint16_t length = entry.length[i];
+        if ((length == ShortBlank) != !texts[i].has_value())
+            return false;
+        if (length == ShortBlank)
+            continue;
+        if (texts[i]->size() != length || std::memcmp(at, texts[i]->data(), length) != 0)
+            return false;
+        at += length;
+    }
+    return true;
+}

@@ -109,6 +109,8 @@ public:
 
     // Texts exactly as the file holds them: absent is a blank, empty is an empty text.
     using ExactTexts = std::array<std::optional<std::string_view>, Field::TextCount>;
+    // Whether the slot's record holds exactly these texts.
+    bool holds(Slot slot, const ExactTexts& texts) const;
     Slot addExact(qint64 no, const ExactTexts& texts);
     void setExact(Slot slot, const ExactTexts& texts);
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <memory>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -181,28 +182,51 @@ bool compareRange(sqlite::Database& db, qint64 from, qint64 to, const RecordStor
         std::lower_bound(byNumber.begin(), byNumber.end(), from, [&](Slot s, qint64 no) { return store.no(s) < no; });
     const auto slotEnd =
         std::lower_bound(slotIt, byNumber.end(), to, [&](Slot s, qint64 no) { return store.no(s) < no; });
-    sqlite::Statement st(db, "SELECT No, Name, Url, Country, State, City, Category FROM newspapers "
-                             "WHERE No >= ?1 AND No < ?2 ORDER BY No");
-    st.bind(1, from);
-    st.bind(2, to);
-    auto fileRecord = [&](Change& change) {
-        change.no = st.int64(0);
-        for (int i = 0; i < Field::TextCount; ++i)
-            change.addText(st.isNull(i + 1) ? std::nullopt : std::optional<std::string_view>(st.text(i + 1)));
-    };
-    auto sameTexts = [&](Slot slot) {
+    // Straight on SQLite, each field's value read once, as RecordStore::load does: this
+    // reads every record of the file, and each call to SQLite counts.
+    static constexpr char Sql[] = "SELECT No, Name, Url, Country, State, City, Category FROM newspapers "
+                                  "WHERE No >= ?1 AND No < ?2 ORDER BY No";
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db.handle(), Sql, sizeof Sql - 1, &statement, nullptr);
+    if (rc != SQLITE_OK)
+        db.fail(QStringLiteral("Cannot read"), rc);
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(statement, &sqlite3_finalize);
+    sqlite3_bind_int64(statement, 1, from);
+    sqlite3_bind_int64(statement, 2, to);
+    RecordStore::ExactTexts texts;
+    qint64 no = 0;
+    auto step = [&] {
+        rc = sqlite3_step(statement);
+        db.endWait();
+        if (rc == SQLITE_DONE)
+            return false;
+        if (rc != SQLITE_ROW)
+            db.fail(QStringLiteral("Cannot read"), rc);
+        no = sqlite3_column_int64(statement, 0);
         for (int i = 0; i < Field::TextCount; ++i) {
-            const auto held = store.text(slot, i + 1);
-            if (held.has_value() != !st.isNull(i + 1) || (held && *held != st.text(i + 1)))
-                return false;
+            sqlite3_value* value = sqlite3_column_value(statement, i + 1);
+            if (sqlite3_value_type(value) == SQLITE_NULL) {
+                texts[static_cast<std::size_t>(i)].reset();
+                continue;
+            }
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+            if (!text) // no memory to convert the value to text
+                db.fail(QStringLiteral("Cannot read"), SQLITE_NOMEM);
+            texts[static_cast<std::size_t>(i)] =
+                std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
         }
         return true;
     };
-    bool more = st.step();
+    auto fileRecord = [&](Change& change) {
+        change.no = no;
+        for (const auto& text : texts)
+            change.addText(text);
+    };
+    bool more = step();
     while (more || slotIt != slotEnd) {
         if (out.size() > limit)
             return false;
-        const bool storeFirst = slotIt != slotEnd && (!more || store.no(*slotIt) < st.int64(0));
+        const bool storeFirst = slotIt != slotEnd && (!more || store.no(*slotIt) < no);
         if (storeFirst) {
             Change& gone = out.emplace_back();
             gone.no = store.no(*slotIt);
@@ -211,8 +235,8 @@ bool compareRange(sqlite::Database& db, qint64 from, qint64 to, const RecordStor
             ++slotIt;
             continue;
         }
-        if (slotIt != slotEnd && store.no(*slotIt) == st.int64(0)) {
-            if (!sameTexts(*slotIt)) {
+        if (slotIt != slotEnd && store.no(*slotIt) == no) {
+            if (!store.holds(*slotIt, texts)) {
                 Change& changed = out.emplace_back();
                 fileRecord(changed);
                 changed.slot = *slotIt;
@@ -221,7 +245,7 @@ bool compareRange(sqlite::Database& db, qint64 from, qint64 to, const RecordStor
         } else {
             fileRecord(out.emplace_back());
         }
-        more = st.step();
+        more = step();
     }
     return true;
 }
@@ -234,7 +258,11 @@ Changes scan(const QString& path, const RecordStore& store, const std::vector<Sl
     sqlite::Database db(path, sqlite::Database::Mode::ReadOnly);
     const ReadLock lock(db);
     changes.stamp = readStamp(db, path);
-    const std::optional<qint64> middle = middleNumber(db);
+    // Split where the records held are halved: whatever was added since (at higher
+    // numbers, as a rule) is little beside them.
+    std::optional<qint64> middle;
+    if (Parallel::cores() >= 2 && static_cast<qint64>(byNumber.size()) >= g_parallelMinimum)
+        middle = store.no(byNumber[byNumber.size() / 2]);
     if (!middle) {
         changes.tooMany = !compareRange(db, Lowest, Highest, store, byNumber, limit, changes.list);
         return changes;
