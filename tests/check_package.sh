@@ -2,9 +2,11 @@
 # The Debian package cpack makes: its name, its control data with the dependencies,
 # its files, its changelog, no maintainer scripts, and lintian's verdict (where lintian
 # is installed). Skipped (77) where dpkg's tools are missing.
-# Usage: check_package.sh BUILD_DIR
+# Usage: check_package.sh BUILD_DIR [full|partial]  (partial: a build without every
+# hardening flag, whose lintian notes about them are expected)
 set -eu
 build=$1
+hardening=${2:-full}
 if ! command -v dpkg-deb >/dev/null || ! command -v dpkg-shlibdeps >/dev/null; then
     echo "dpkg-deb or dpkg-shlibdeps not installed: skipped"
     exit 77
@@ -61,7 +63,10 @@ if command -v lintian >/dev/null; then
     lintian $root --fail-on error,warning --display-info "$deb" >"$tmp/lintian.log" 2>&1 || status=$?
     cat "$tmp/lintian.log"
     [ "$status" = 0 ] || fail "lintian failed with status $status"
-    ! grep -E '^[EW]: |^I: [^ ]+ hardening-' "$tmp/lintian.log" || fail "lintian's findings above"
+    ! grep -E '^[EW]: ' "$tmp/lintian.log" || fail "lintian's findings above"
+    if [ "$hardening" = full ]; then
+        ! grep -E '^I: [^ ]+ hardening-' "$tmp/lintian.log" || fail "lintian's hardening notes above"
+    fi
 else
     echo "lintian not installed: not run"
 fi
