@@ -9,6 +9,8 @@
 // and peak memory is the program's own.
 // Usage: kestrove-bench [--sizes 100000,1000000] [--data DIR] [--repeat N]
 
+#include "BenchSupport.h"
+
 #include "datatool/DbTool.h"
 #include "desktop/Platform.h"
 #include "dialogs/RecordDialog.h"
@@ -20,227 +22,23 @@
 #include "mainwindow/MainWindow.h"
 #include "startup/Startup.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTemporaryDir>
-#include <QWindow>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <malloc.h>
 #include <map>
-#include <sys/resource.h>
 
 namespace {
 
-class NoShell : public Shell
-{
-public:
-    bool open(const QString&) override
-    {
-        ++opened;
-        return true;
-    }
-    int opened = 0;
-};
-
-class AlwaysOk : public MessageBoxes
-{
-public:
-    Answer show(QWidget*, const QString& text, const QString&, Style style) override
-    {
-        if (style == Style::Error)
-            std::fprintf(stderr, "unexpected error: %s\n", qUtf8Printable(text));
-        return Answer::Ok;
-    }
-};
-
-class Folder : public ProgramFolder
-{
-public:
-    explicit Folder(QString dir)
-        : m_dir(std::move(dir))
-    {
-    }
-    QString programFilePath() const override { return m_dir + QStringLiteral("/kestrove-news"); }
-
-private:
-    QString m_dir;
-};
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double ms(const QElapsedTimer& clock)
-{
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
-// How long an action took until the table was done with it, and the longest stretch the
-// window's thread was held meanwhile (the call itself, and each turn of the event loop
-// between waking and waiting again, where background work completes).
-struct Timing
-{
-    double total = 0;
-    double held = 0;
-};
-
-Timing measure(Table& table, const std::function<void()>& action)
-{
-    Timing timing;
-    QElapsedTimer clock;
-    clock.start();
-    action();
-    timing.held = ms(clock);
-    if (table.busy()) {
-        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-        QElapsedTimer turn;
-        bool awake = false;
-        const auto woke = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] {
-            turn.start();
-            awake = true;
-        });
-        const auto slept = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] {
-            if (awake)
-                timing.held = std::max(timing.held, ms(turn));
-            awake = false;
-        });
-        QEventLoop loop;
-        QObject::connect(&table, &Table::busyChanged, &loop, [&](bool busy) {
-            if (!busy)
-                loop.quit();
-        });
-        loop.exec();
-        if (awake)
-            timing.held = std::max(timing.held, ms(turn));
-        QObject::disconnect(woke);
-        QObject::disconnect(slept);
-    }
-    timing.total = ms(clock);
-    return timing;
-}
-
-// Medians over `repeat` runs, each after an untimed `setup`.
-Timing repeated(Table& table, int repeat, const std::function<void(int)>& setup, const std::function<void(int)>& body)
-{
-    std::vector<double> totals, helds;
-    for (int i = 0; i < repeat; ++i) {
-        if (setup)
-            setup(i);
-        const Timing t = measure(table, [&] { body(i); });
-        totals.push_back(t.total);
-        helds.push_back(t.held);
-    }
-    return {median(totals), median(helds)};
-}
-
-void result(const QByteArray& metric, Timing t)
-{
-    std::printf("RESULT\t%s\t%.3f\t%.3f\n", metric.constData(), t.total, t.held);
-    std::fflush(stdout);
-}
-
-void value(const QByteArray& metric, double v)
-{
-    result(metric, {v, -1});
-}
-
-// SQLite's queries run after the program's own measurements, so the program's peak
-// memory is its own.
-std::vector<std::function<void()>> peers;
-
-// SQLite's own time for a query, fetching the ordered record numbers a grid would page through.
-void peer(const QByteArray& metric, const QString& table, int repeat, QByteArray sql, QList<QByteArray> binds)
-{
-    peers.push_back([=] {
-        sqlite::Database db(table, sqlite::Database::Mode::ReadOnly);
-        std::vector<double> runs;
-        for (int r = 0; r < repeat; ++r) {
-            QElapsedTimer clock;
-            clock.start();
-            sqlite::Statement st(db, std::string_view(sql.constData(), static_cast<size_t>(sql.size())));
-            for (int i = 0; i < binds.size(); ++i)
-                st.bind(i + 1, binds[i]);
-            qint64 rows = 0;
-            while (st.step())
-                rows += st.int64(0) > 0;
-            if (rows < 0)
-                std::puts("");
-            runs.push_back(ms(clock));
-        }
-        std::printf("PEER\t%s\t%.3f\n", metric.constData(), median(runs));
-        std::fflush(stdout);
-    });
-}
-
-// With KESTROVE_BENCH_STAGES set, the resident and peak memory at each stage, on stderr.
-void stage(const char* name)
-{
-    if (!qEnvironmentVariableIsSet("KESTROVE_BENCH_STAGES"))
-        return;
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    QByteArray rss, hwm;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS"))
-            rss = line.simplified();
-        if (line.startsWith("VmHWM"))
-            hwm = line.simplified();
-    }
-    const struct mallinfo2 heap = mallinfo2();
-    std::fprintf(stderr, "%-40s %s %s heap in use %zu MB, mapped %zu MB, free in pools %zu MB\n", name, rss.constData(),
-                 hwm.constData(), heap.uordblks >> 20, heap.hblkhd >> 20, heap.fordblks >> 20);
-}
-
-long peakKilobytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-QByteArray query(const char* where, const QByteArray& order)
-{
-    return QByteArray("SELECT No FROM newspapers") + (where ? QByteArray(" WHERE ") + where : QByteArray()) +
-           " ORDER BY " + order;
-}
-
-struct Window
-{
-    NoShell shell;
-    AlwaysOk boxes;
-    Folder folder;
-    Platform platform{shell, boxes, folder};
-    std::unique_ptr<MainWindow> form;
-
-    explicit Window(const QString& dir)
-        : folder(dir)
-    {
-    }
-    void open()
-    {
-        form = std::make_unique<MainWindow>(platform);
-        form->show();
-        // The window counts as shown once it is on screen with its first page drawn.
-        while (!form->windowHandle() || !form->windowHandle()->isExposed())
-            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        form->findChild<DirectoryGrid*>(QStringLiteral("grid"))->viewport()->repaint();
-    }
-};
+using namespace bench;
 
 // Start-up as the program does it, from the process's start to the window shown with its
 // first page; the parent times it from exec to the line this prints.
