@@ -245,7 +245,6 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
             give(QStringLiteral("reopen"), [this] { m_table->open(); });
     });
     connect(m_commands, &CommandQueue::finished, this, [this] {
-        Startup::returnFreedMemory();
         if (m_table->wantsOpen() && !m_reopenTimer->isActive())
             m_reopenTimer->start();
     });
