@@ -21,20 +21,28 @@ void RecordStore::clear()
     m_live = 0;
 }
 
+RecordStore::RangeRead RecordStore::readRange(sqlite::Database& db, qint64 from, qint64 to)
+{
+    static constexpr char Sql[] = "SELECT No, Name, Url, Country, State, City, Category FROM newspapers "
+                                  "WHERE No >= ?1 AND No < ?2 ORDER BY No";
+    sqlite3_stmt* statement = nullptr;
+    const int rc = sqlite3_prepare_v2(db.handle(), Sql, sizeof Sql - 1, &statement, nullptr);
+    RangeRead read(statement, &sqlite3_finalize);
+    if (rc != SQLITE_OK)
+        db.fail(QStringLiteral("Cannot read"), rc);
+    sqlite3_bind_int64(statement, 1, from);
+    sqlite3_bind_int64(statement, 2, to);
+    return read;
+}
+
 void RecordStore::load(sqlite::Database& db, qint64 from, qint64 to)
 {
     clear();
     // Straight on SQLite, with two calls a field: reading a million records is mostly
     // SQLite's own work, and each call to it counts.
-    static constexpr char Sql[] = "SELECT No, Name, Url, Country, State, City, Category FROM newspapers "
-                                  "WHERE No >= ?1 AND No < ?2 ORDER BY No";
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db.handle(), Sql, sizeof Sql - 1, &statement, nullptr);
-    if (rc != SQLITE_OK)
-        db.fail(QStringLiteral("Cannot read"), rc);
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(statement, &sqlite3_finalize);
-    sqlite3_bind_int64(statement, 1, from);
-    sqlite3_bind_int64(statement, 2, to);
+    const RangeRead read = readRange(db, from, to);
+    sqlite3_stmt* const statement = read.get();
+    int rc = SQLITE_OK;
     std::array<const char*, Field::TextCount> texts{};
     Lengths lengths{};
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {

@@ -184,15 +184,9 @@ bool compareRange(sqlite::Database& db, qint64 from, qint64 to, const RecordStor
         std::lower_bound(slotIt, byNumber.end(), to, [&](Slot s, qint64 no) { return store.no(s) < no; });
     // Straight on SQLite, each field's value read once, as RecordStore::load does: this
     // reads every record of the file, and each call to SQLite counts.
-    static constexpr char Sql[] = "SELECT No, Name, Url, Country, State, City, Category FROM newspapers "
-                                  "WHERE No >= ?1 AND No < ?2 ORDER BY No";
-    sqlite3_stmt* statement = nullptr;
-    int rc = sqlite3_prepare_v2(db.handle(), Sql, sizeof Sql - 1, &statement, nullptr);
-    if (rc != SQLITE_OK)
-        db.fail(QStringLiteral("Cannot read"), rc);
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(statement, &sqlite3_finalize);
-    sqlite3_bind_int64(statement, 1, from);
-    sqlite3_bind_int64(statement, 2, to);
+    const RecordStore::RangeRead read = RecordStore::readRange(db, from, to);
+    sqlite3_stmt* const statement = read.get();
+    int rc = SQLITE_OK;
     RecordStore::ExactTexts texts;
     qint64 no = 0;
     auto step = [&] {
