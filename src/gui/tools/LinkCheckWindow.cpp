@@ -5,7 +5,7 @@
 #include "errors/AppError.h"
 #include "lists/WebAddress.h"
 #include "mainwindow/MainWindow.h"
-#include "widgets/TextDirectionDelegate.h"
+#include "widgets/Controls.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -106,15 +106,7 @@ LinkCheckWindow::LinkCheckWindow(const Platform& platform, QString dbPath, const
     m_list->setHorizontalHeaderLabels({QStringLiteral("Newspaper Name"), QStringLiteral("Web Address"),
                                        QStringLiteral("Verdict"), QStringLiteral("Status"),
                                        QStringLiteral("New Address or Reason")});
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setTabKeyNavigation(false);
-    m_list->setWordWrap(false);
-    m_list->setItemDelegate(new TextDirectionDelegate(m_list));
-    m_list->verticalHeader()->hide();
-    m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 4);
-    m_list->horizontalHeader()->setStretchLastSection(true);
+    Controls::readOnlyList(m_list, true);
     m_list->installEventFilter(this);
     connect(m_list, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { openRow(row); });
     connect(m_list, &QTableWidget::itemSelectionChanged, this, &LinkCheckWindow::updateButtons);

@@ -1,7 +1,7 @@
 #include "tools/MergeReportDialog.h"
 
 #include "mainwindow/MainWindow.h"
-#include "widgets/TextDirectionDelegate.h"
+#include "widgets/Controls.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -67,15 +67,7 @@ MergeReportDialog::MergeReportDialog(const merge::Result& result, const QString&
     m_list->setAccessibleName(QStringLiteral("Newspapers the merge concerns"));
     m_list->setHorizontalHeaderLabels({QStringLiteral("Action"), QStringLiteral("No"), QStringLiteral("Newspaper Name"),
                                        QStringLiteral("Web Address"), QStringLiteral("Differences or Reason")});
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setTabKeyNavigation(false);
-    m_list->setWordWrap(false);
-    m_list->setItemDelegate(new TextDirectionDelegate(m_list));
-    m_list->verticalHeader()->hide();
-    m_list->verticalHeader()->setDefaultSectionSize(m_list->fontMetrics().height() + 4);
-    m_list->horizontalHeader()->setStretchLastSection(true);
+    Controls::readOnlyList(m_list, false);
     for (int row = 0; row < static_cast<int>(result.changes.size()); ++row) {
         const merge::Change& change = result.changes[static_cast<size_t>(row)];
         m_list->setItem(row, 0, new QTableWidgetItem(meaning(change.action)));

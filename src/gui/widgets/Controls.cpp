@@ -7,11 +7,13 @@
 #include <QAccessibleWidget>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
 #include <QStylePainter>
+#include <QTableWidget>
 #include <QWidget>
 
 namespace {
@@ -147,6 +149,19 @@ QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool edit
     }
     result->setMaxVisibleItems(16);
     return result;
+}
+
+void readOnlyList(QTableWidget* list, bool multiple)
+{
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(multiple ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+    list->setTabKeyNavigation(false);
+    list->setWordWrap(false);
+    list->setItemDelegate(new TextDirectionDelegate(list));
+    list->verticalHeader()->hide();
+    list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 4);
+    list->horizontalHeader()->setStretchLastSection(true);
 }
 
 void labelFor(QLabel* label, QWidget* control)

@@ -6,6 +6,7 @@
 class QComboBox;
 class QKeyEvent;
 class QLabel;
+class QTableWidget;
 class QWidget;
 
 // Builders and helpers shared by both windows.
@@ -18,6 +19,11 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QPoint at)
 // and no new entries. Its entries are laid out in their own direction (see
 // TextDirectionDelegate).
 QComboBox* comboBox(QWidget* parent, const char* name, QRect geometry, bool editable);
+
+// A list of results to read and pick from, not to edit: whole rows selected (`multiple`:
+// more than one), Tab leaving it, one line a row in each text's own direction, the last
+// column taking the room left.
+void readOnlyList(QTableWidget* list, bool multiple);
 
 // Makes `label` the label of `control`, which screen readers then name after it, never
 // after its text; a drop-down's own edit field and list take the same name.
