@@ -259,7 +259,9 @@ int child(const QString& dir, int repeat, int argc, char** argv)
         for (int i = 0; i < 100000; ++i)
             history.write("A newspaper read before, number " + QByteArray::number(i) + "\r\n");
     }
+    stage("with a 100,000-line history");
     result("Read Now with a 100,000-line history", repeated(t, repeat, {}, [&](int) { form.readNow(); }));
+    stage("after Read Now");
 
     // Paging the grid: scroll a page and draw it.
     QScrollBar* bar = grid->verticalScrollBar();

@@ -73,6 +73,23 @@ void TestListFiles::linesKeepTheirBytesAndShowDecoded()
     const NameListFile missing(folder.path(QStringLiteral("missing.txt")));
     QVERIFY(missing.read().isEmpty());
     QVERIFY(!folder.exists(QStringLiteral("missing.txt")));
+
+    // Read again beside the list a box shows, after another copy changed a line, added
+    // one and the list grew past a write's piece: every line is the file's, and the
+    // unchanged ones are the shown ones' memory.
+    QList<QByteArray> shown;
+    for (int i = 0; i < 5000; ++i)
+        shown << "Newspaper number " + QByteArray::number(i);
+    file.write(shown);
+    QList<QByteArray> changed = shown;
+    changed[1] = "Newspaper number 1!";
+    changed.insert(3, "Gazette");
+    file.write(changed);
+    const QList<QByteArray> again = file.read(shown);
+    QCOMPARE(again, changed);
+    QCOMPARE(again[0].constData(), shown[0].constData());
+    QCOMPARE(again[2].constData(), shown[2].constData());
+    QVERIFY(again[4].constData() != shown[3].constData()); // the same text, but not in its place
 }
 
 void TestListFiles::unreadableAndUnwritableFilesKeepOldContent()

@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -22,7 +23,7 @@ bool NameListFile::exists() const
     return QFileInfo::exists(m_path);
 }
 
-QList<QByteArray> NameListFile::read() const
+QList<QByteArray> NameListFile::read(const QList<QByteArray>& known) const
 {
     if (!exists())
         return {};
@@ -32,7 +33,7 @@ QList<QByteArray> NameListFile::read() const
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw FileError::cannotOpen(m_path);
-    return parse(bytes);
+    return parse(bytes, known);
 }
 
 namespace {
@@ -65,10 +66,10 @@ private:
 
 } // namespace
 
-QList<QByteArray> NameListFile::change(const Edit& edit) const
+QList<QByteArray> NameListFile::change(const Edit& edit, const QList<QByteArray>& known) const
 {
     const FolderLock lock(m_path);
-    QList<QByteArray> lines = read();
+    QList<QByteArray> lines = read(known);
     edit(lines);
     write(lines);
     return lines;
@@ -76,7 +77,6 @@ QList<QByteArray> NameListFile::change(const Edit& edit) const
 
 void NameListFile::write(const QList<QByteArray>& lines) const
 {
-    const QByteArray bytes = format(lines);
     // A write-protected list stays protected, as it would with a plain rewrite.
     if (exists() && !QFileInfo(m_path).isWritable())
         throw FileError::cannotCreate(m_path);
@@ -84,29 +84,52 @@ void NameListFile::write(const QList<QByteArray>& lines) const
     // Unbuffered, so a full disk shows in write() itself rather than only at commit.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw FileError::cannotCreate(m_path);
-    qint64 written = 0;
-    while (written < bytes.size()) {
-        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
-        if (n <= 0) {
-            file.cancelWriting();
-            throw FileError::cannotCreate(m_path);
+    const auto writeAll = [&](const QByteArray& bytes) {
+        qint64 written = 0;
+        while (written < bytes.size()) {
+            const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+            if (n <= 0) {
+                file.cancelWriting();
+                throw FileError::cannotCreate(m_path);
+            }
+            written += n;
         }
-        written += n;
+    };
+    // In pieces, so a long list is not held a second time as one block of text.
+    constexpr qsizetype Piece = 64 * 1024;
+    QByteArray piece;
+    piece.reserve(Piece + 1024);
+    for (const QByteArray& line : lines) {
+        piece += line;
+        piece += "\r\n";
+        if (piece.size() >= Piece) {
+            writeAll(piece);
+            piece.resize(0);
+        }
     }
+    writeAll(piece);
     if (!file.commit())
         throw FileError::cannotCreate(m_path);
 }
 
-QList<QByteArray> NameListFile::parse(const QByteArray& bytes)
+QList<QByteArray> NameListFile::parse(const QByteArray& bytes, const QList<QByteArray>& known)
 {
     QList<QByteArray> lines;
     const qsizetype end = bytes.size();
+    const auto add = [&](qsizetype start, qsizetype size) {
+        const qsizetype at = lines.size();
+        if (at < known.size() && known[at].size() == size &&
+            std::memcmp(known[at].constData(), bytes.constData() + start, static_cast<std::size_t>(size)) == 0)
+            lines.append(known[at]);
+        else
+            lines.append(bytes.mid(start, size));
+    };
     qsizetype start = 0;
     qsizetype i = 0;
     while (i < end) {
         const char c = bytes[i];
         if (c == '\r' || c == '\n') {
-            lines.append(bytes.mid(start, i - start));
+            add(start, i - start);
             i += (c == '\r' && i + 1 < end && bytes[i + 1] == '\n') ? 2 : 1;
             start = i;
         } else {
@@ -114,7 +137,7 @@ QList<QByteArray> NameListFile::parse(const QByteArray& bytes)
         }
     }
     if (start < end)
-        lines.append(bytes.mid(start, end - start));
+        add(start, end - start);
     return lines;
 }
 

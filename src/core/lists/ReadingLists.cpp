@@ -43,22 +43,22 @@ QString ReadingLists::notOpened(const QString& address)
 
 namespace {
 
-QList<QByteArray> appendCurrentName(const NameListFile& file, Table& table)
+QList<QByteArray> appendCurrentName(const NameListFile& file, Table& table, const QList<QByteArray>& shown)
 {
     const QByteArray name = NameListFile::entryFor(table.field(Field::Name).asString());
-    return file.change([&](QList<QByteArray>& lines) { lines.append(name); });
+    return file.change([&](QList<QByteArray>& lines) { lines.append(name); }, shown);
 }
 
 } // namespace
 
-QList<QByteArray> ReadingLists::recordVisit(Table& table) const
+QList<QByteArray> ReadingLists::recordVisit(Table& table, const QList<QByteArray>& shown) const
 {
-    return appendCurrentName(history(), table);
+    return appendCurrentName(history(), table, shown);
 }
 
-QList<QByteArray> ReadingLists::addFavorite(Table& table) const
+QList<QByteArray> ReadingLists::addFavorite(Table& table, const QList<QByteArray>& shown) const
 {
-    return appendCurrentName(favorites(), table);
+    return appendCurrentName(favorites(), table, shown);
 }
 
 QList<QByteArray> ReadingLists::removeFavorite(const QByteArray& picked) const

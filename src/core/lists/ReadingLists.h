@@ -29,9 +29,10 @@ public:
 
     // Each appends the current record's name as a list entry (NameListFile::entryFor;
     // ConversionError when it is blank, and then nothing is written) and returns the
-    // list as written.
-    QList<QByteArray> recordVisit(Table& table) const;
-    QList<QByteArray> addFavorite(Table& table) const;
+    // list as written. `shown`: the list as its box shows it, whose lines the result
+    // shares where they are the same (see NameListFile::parse).
+    QList<QByteArray> recordVisit(Table& table, const QList<QByteArray>& shown = {}) const;
+    QList<QByteArray> addFavorite(Table& table, const QList<QByteArray>& shown = {}) const;
     // Removes every line equal to the picked one, byte for byte, and writes the rest,
     // creating the file if it is missing.
     QList<QByteArray> removeFavorite(const QByteArray& picked) const;

@@ -17,6 +17,8 @@ public:
     // Replaces every entry; newestFirst shows the last line at the top.
     void setLines(QList<QByteArray> lines, bool newestFirst);
     const QByteArray& line(int row) const;
+    // Every entry, in the file's order.
+    const QList<QByteArray>& lines() const { return m_lines; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;

@@ -139,7 +139,7 @@ void MainWindow::loadFavourites()
 
 void MainWindow::recordVisit()
 {
-    fillHistory(ReadingLists(m_dataFolder).recordVisit(*m_table));
+    fillHistory(ReadingLists(m_dataFolder).recordVisit(*m_table, listOf(m_historyBox)->lines()));
 }
 
 void MainWindow::openNamed(const QByteArray& line)
@@ -169,8 +169,9 @@ void MainWindow::clearHistory()
 
 void MainWindow::addToFavourites()
 {
-    give(QStringLiteral("addToFavourites"),
-         [this] { fillFavourites(ReadingLists(m_dataFolder).addFavorite(*m_table)); });
+    give(QStringLiteral("addToFavourites"), [this] {
+        fillFavourites(ReadingLists(m_dataFolder).addFavorite(*m_table, listOf(m_favouritesBox)->lines()));
+    });
 }
 
 void MainWindow::goToFavourite()
