@@ -179,6 +179,20 @@ bool Probe::operator<(const Probe& other) const
     return m_no < other.m_no;
 }
 
+std::size_t placeOf(const std::vector<Slot>& order, const RecordStore& store, int position, Slot slot)
+{
+    const qint64 no = store.no(slot);
+    if (position == Field::No)
+        return static_cast<std::size_t>(std::lower_bound(order.begin(), order.end(), no,
+                                                         [&](Slot a, qint64 wanted) { return store.no(a) < wanted; }) -
+                                        order.begin());
+    const Probe probe(store.text(slot, position), no);
+    return static_cast<std::size_t>(
+        std::lower_bound(order.begin(), order.end(), no,
+                         [&](Slot a, qint64) { return probe.compareWith(store, position, a) < 0; }) -
+        order.begin());
+}
+
 std::vector<Slot> byNumber(const RecordStore& store)
 {
     std::vector<Slot> sequence;

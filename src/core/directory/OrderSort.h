@@ -45,6 +45,12 @@ private:
     qint64 m_no;
 };
 
+// Where the record in `slot` stands, or would stand, in `order`, an order of `position`:
+// the index of the first record that does not come before it. The number decides alone
+// in the number order and breaks ties in every other; the others' texts are read
+// through a Probe, so most comparisons make no whole key.
+std::size_t placeOf(const std::vector<Slot>& order, const RecordStore& store, int position, Slot slot);
+
 // Every live slot, by No.
 std::vector<Slot> byNumber(const RecordStore& store);
 

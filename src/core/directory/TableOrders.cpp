@@ -45,29 +45,21 @@ void TableOrders::setAll(All orders)
 
 void TableOrders::insert(const RecordStore& store, Slot slot)
 {
-    const qint64 no = store.no(slot);
     for (int position = 0; position < Field::NamedCount; ++position) {
         if (!has(position))
             continue;
         auto& order = *m_orders[static_cast<std::size_t>(position)];
-        const std::string key = position == Field::No ? std::string() : OrderSort::key(store, slot, position);
-        const auto at = std::upper_bound(order.begin(), order.end(), slot, [&](Slot, Slot b) {
-            return OrderSort::compare(store, position, b, key, no) > 0;
-        });
-        order.insert(at, slot);
+        order.insert(order.begin() + OrderSort::placeOf(order, store, position, slot), slot);
     }
 }
 
 void TableOrders::remove(const RecordStore& store, Slot slot)
 {
-    const qint64 no = store.no(slot);
     for (int position = 0; position < Field::NamedCount; ++position) {
         if (!has(position))
             continue;
         auto& order = *m_orders[static_cast<std::size_t>(position)];
-        const std::string key = position == Field::No ? std::string() : OrderSort::key(store, slot, position);
-        auto at = std::lower_bound(order.begin(), order.end(), slot,
-                                   [&](Slot a, Slot) { return OrderSort::compare(store, position, a, key, no) < 0; });
+        auto at = order.begin() + OrderSort::placeOf(order, store, position, slot);
         if (at == order.end() || *at != slot)
             at = std::find(order.begin(), order.end(), slot);
         if (at != order.end())

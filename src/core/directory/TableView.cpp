@@ -110,12 +110,9 @@ std::optional<TableView::Slot> TableView::currentSlot() const
 
 int TableView::rowOf(const RecordStore& store, int position, Slot slot) const
 {
-    const std::string key = position == Field::No ? std::string() : OrderSort::key(store, slot, position);
-    const qint64 no = store.no(slot);
-    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), slot,
-                                     [&](Slot a, Slot) { return OrderSort::compare(store, position, a, key, no) < 0; });
-    if (at != m_rows.end() && *at == slot)
-        return static_cast<int>(at - m_rows.begin());
+    const std::size_t at = OrderSort::placeOf(m_rows, store, position, slot);
+    if (at < m_rows.size() && m_rows[at] == slot)
+        return static_cast<int>(at);
     // A record edited since the last rebuild may sit out of order.
     const auto found = std::find(m_rows.begin(), m_rows.end(), slot);
     return found == m_rows.end() ? -1 : static_cast<int>(found - m_rows.begin());
@@ -125,11 +122,7 @@ int TableView::rowAtOrAfter(const RecordStore& store, int position, Slot slot) c
 {
     if (m_rows.empty())
         return -1;
-    const std::string key = position == Field::No ? std::string() : OrderSort::key(store, slot, position);
-    const qint64 no = store.no(slot);
-    const auto at = std::lower_bound(m_rows.begin(), m_rows.end(), slot,
-                                     [&](Slot a, Slot) { return OrderSort::compare(store, position, a, key, no) < 0; });
-    return std::min(static_cast<int>(at - m_rows.begin()), rowCount() - 1);
+    return std::min(static_cast<int>(OrderSort::placeOf(m_rows, store, position, slot)), rowCount() - 1);
 }
 
 void TableView::eraseCurrent()
