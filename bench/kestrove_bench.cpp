@@ -49,6 +49,7 @@ int startup(const QString& dir, int argc, char** argv)
     window.open();
     std::printf("SHOWN\t%d\n", window.form->table().recordCount());
     std::fflush(stdout);
+    window.form->table().finishBackgroundWork();
     return 0;
 }
 

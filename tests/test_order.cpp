@@ -240,6 +240,16 @@ void TestOrder::firstLevelSortMatchesTheCollatorOnEveryPath()
         });
         QCOMPARE(static_cast<std::size_t>(at - sorted.begin()), i);
     }
+
+    // The first records of the order, told before the rest is sorted, are its first rows,
+    // past the blanks and empty texts too; the sort then finished is the whole order.
+    for (const std::size_t count : {std::size_t(1), std::size_t(37), std::size_t(1500), std::size_t(3000)}) {
+        OrderSort::TextSort begun(OrderSort::byNumber(store), store, Field::Name);
+        const auto first = begun.first(count, Records);
+        QVERIFY(first);
+        QCOMPARE(*first, std::vector<RecordStore::Slot>(sorted.begin(), sorted.begin() + count));
+        QCOMPARE(begun.finish(), sorted);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOrder)

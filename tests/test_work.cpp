@@ -62,6 +62,7 @@ private slots:
     void anotherProgramsChangesShowAtRefresh();
     void anotherProgramsManyChangesAndAReplacedFileAreReadAgain();
     void longFieldsAndParallelFilteringKeepEveryRecord();
+    void aLargeOrdersFirstPageShowsWhileTheRestIsBuilt();
 };
 
 void TestWork::commandsKeepTheirOrderAcrossWorkAndModalWindows()
@@ -275,6 +276,54 @@ void TestWork::longFieldsAndParallelFilteringKeepEveryRecord()
     QCOMPARE(search(QStringLiteral("NIGER")), oneCore);
     QCOMPARE(oneCore.size(), 166 + 1); // every third, and the long one
     QCOMPARE(oneCore.count(QStringLiteral("501")), 1);
+}
+
+void TestWork::aLargeOrdersFirstPageShowsWhileTheRestIsBuilt()
+{
+    // Start-up's first order of a large table, built beside: its first page shows at once,
+    // the rows after it are blank until the rest is built, and a move made meanwhile to
+    // a row not yet known lands on that row of the finished order.
+    Table::setFirstPageMinimum(1000);
+    const auto restore = qScopeGuard([] { Table::setFirstPageMinimum(250000); });
+    TempProgramFolder folder;
+    folder.makeTable(papers(3000));
+    const QStringList expected = fresh(folder.tablePath(), Field::Name);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    table.setBackgroundWork(true);
+    table.last();
+    table.setOrderAtFirst(Field::Name);
+    QVERIFY(table.busy());
+    QCOMPARE(table.recordCount(), 3000);
+    QCOMPARE(table.currentRow(), 0);
+    for (int row = 0; row < 256; ++row)
+        QCOMPARE(table.displayText(row, Field::No), expected[row]);
+    QCOMPARE(table.displayText(256, Field::No), QString());
+    table.moveTo(2000);
+    table.finishBackgroundWork();
+    QCOMPARE(shown(table), expected);
+    QCOMPARE(table.currentRow(), 2000);
+    QCOMPARE(QString::number(table.field(Field::No).asInteger()), expected[2000]);
+
+    // Too many records alike at the front to tell a first page soon: the old rows stay
+    // until the order is built, and it then starts at its first record.
+    std::vector<Row> alike;
+    for (int i = 1; i <= 17000; ++i)
+        alike.push_back({i, QStringLiteral("Samename %1").arg(17001 - i), "", "", "", "", ""});
+    TempProgramFolder crowded;
+    crowded.makeTable(alike);
+    Table other;
+    other.setFileName(crowded.tablePath());
+    other.open();
+    other.setBackgroundWork(true);
+    other.last();
+    other.setOrderAtFirst(Field::Name);
+    QCOMPARE(other.displayText(0, Field::No), QStringLiteral("1"));
+    other.finishBackgroundWork();
+    QCOMPARE(other.currentRow(), 0);
+    QCOMPARE(other.displayText(0, Field::Name), QStringLiteral("Samename 1"));
+    QCOMPARE(other.field(Field::No).asInteger(), 17000);
 }
 
 QTEST_GUILESS_MAIN(TestWork)

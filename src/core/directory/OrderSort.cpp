@@ -2,14 +2,18 @@
 
 #include "directory/Collation.h"
 #include "directory/PrimaryKeySort.h"
+#include "work/Parallel.h"
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
 #include <unordered_map>
 
 namespace OrderSort {
 
 namespace {
+// From this many records on, the bound of a first page is found on every core.
+constexpr std::size_t ParallelBoundMinimum = 100000;
 // A field with at most this many different texts (country, category, ...) is ordered by
 // ranking its texts once each; collation keys cost far more than counting.
 constexpr std::size_t RankedMaximum = 4096;
@@ -206,6 +210,76 @@ std::vector<Slot> byNumber(const RecordStore& store)
     if (!std::is_sorted(sequence.begin(), sequence.end(), less))
         std::sort(sequence.begin(), sequence.end(), less);
     return sequence;
+}
+
+TextSort::TextSort(std::vector<Slot> sequence, const RecordStore& store, int position)
+    : m_sequence(std::move(sequence))
+    , m_store(store)
+    , m_position(position)
+{
+    if (position != Field::No && !sortByRank(m_sequence, store, position))
+        m_started = std::make_unique<PrimaryKeyStart>(m_sequence, store, position);
+}
+
+TextSort::~TextSort() = default;
+
+std::optional<std::vector<Slot>> TextSort::first(std::size_t count, std::size_t candidateLimit) const
+{
+    if (!m_started) {
+        count = std::min(count, m_sequence.size());
+        return std::vector<Slot>(m_sequence.begin(), m_sequence.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+    const PrimaryKeyStart& started = *m_started;
+    const std::size_t n = started.size();
+    count = std::min(count, n);
+    if (count == 0)
+        return std::vector<Slot>();
+    // Where two records' leading bytes differ, they stand in that order: every record
+    // whose leading bytes do not come after the count-th smallest may be among the first,
+    // and no other can. The count-th smallest of each core's share is no smaller than
+    // that, so the least of those is a bound as sound, found on every core.
+    std::vector<std::uint64_t> bounds(Parallel::partsFor(n, ParallelBoundMinimum), ~std::uint64_t(0));
+    Parallel::onCores(n, ParallelBoundMinimum, [&](unsigned part, std::size_t from, std::size_t to) {
+        if (to - from < count)
+            return; // too few to bound anything
+        std::vector<std::uint64_t> leading(to - from);
+        for (std::size_t i = from; i < to; ++i)
+            leading[i - from] = started.leadingBytes(i);
+        std::nth_element(leading.begin(), leading.begin() + static_cast<std::ptrdiff_t>(count - 1), leading.end());
+        bounds[part] = leading[count - 1];
+    });
+    const std::uint64_t last = *std::min_element(bounds.begin(), bounds.end());
+    std::vector<Slot> records;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (started.leadingBytes(i) > last)
+            continue;
+        if (records.size() == candidateLimit)
+            return std::nullopt;
+        records.push_back(started.slot(i));
+    }
+    if (records.size() < count)
+        return std::nullopt; // cannot be, by the bound's making
+    std::vector<Probe> candidates;
+    candidates.reserve(records.size());
+    for (const Slot slot : records)
+        candidates.emplace_back(m_store.text(slot, m_position), m_store.no(slot));
+    std::vector<std::size_t> ranked(records.size());
+    std::iota(ranked.begin(), ranked.end(), std::size_t(0));
+    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(count), ranked.end(),
+                      [&](std::size_t a, std::size_t b) { return candidates[a] < candidates[b]; });
+    std::vector<Slot> first(count);
+    for (std::size_t i = 0; i < count; ++i)
+        first[i] = records[ranked[i]];
+    return first;
+}
+
+std::vector<Slot> TextSort::finish()
+{
+    if (m_started) {
+        m_started->sort(m_sequence);
+        m_started.reset();
+    }
+    return std::move(m_sequence);
 }
 
 void sortByText(std::vector<Slot>& sequence, const RecordStore& store, int position, Scratch scratch)

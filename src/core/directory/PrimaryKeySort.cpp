@@ -429,20 +429,69 @@ void sortByPrimaryKeys(std::vector<Slot>& sequence, const RecordStore& store, in
     if (scratch == Scratch::Lean && parts > 1 && n < ItemsFactor * g_bucketSortMinimum &&
         sortInBuckets(sequence, keys, parts))
         return;
-    // Neither array needs its items set before they are written.
-    const std::unique_ptr<Item[]> items(new Item[n]);
-    {
-        const std::unique_ptr<Item[]> buffer(new Item[n]);
-        Parallel::forEachPart(parts, [&](unsigned part) {
-            const auto [from, to] = share(n, part, parts);
-            for (std::size_t i = from; i < to; ++i)
-                keys.start(items[i], sequence[i], part);
-        });
-        sortOnCores(items.get(), buffer.get(), n, 0, keys, parts);
-    }
-    for (std::size_t i = 0; i < n; ++i)
-        sequence[i] = items[i].slot;
+    PrimaryKeyStart(sequence, store, position).sort(sequence);
 }
+
+struct PrimaryKeyStart::State
+{
+    State(const RecordStore& store, int position, std::size_t n, unsigned parts)
+        : keys(store, position, parts)
+        , items(new Item[n]) // set before it is read, as is the sort's buffer
+        , n(n)
+        , parts(parts)
+    {
+    }
+    PrimaryKeys keys;
+    std::unique_ptr<Item[]> items;
+    std::size_t n;
+    unsigned parts;
+};
+
+PrimaryKeyStart::PrimaryKeyStart(const std::vector<Slot>& sequence, const RecordStore& store, int position)
+{
+    const std::size_t n = sequence.size();
+    const unsigned parts = n < std::max<std::size_t>(g_bucketSortMinimum, 2) ? 1u : Parallel::cores();
+    m_state = std::make_unique<State>(store, position, n, parts);
+    Item* const items = m_state->items.get();
+    PrimaryKeys& keys = m_state->keys;
+    Parallel::forEachPart(parts, [&](unsigned part) {
+        const auto [from, to] = share(n, part, parts);
+        for (std::size_t i = from; i < to; ++i)
+            keys.start(items[i], sequence[i], part);
+    });
+}
+
+PrimaryKeyStart::~PrimaryKeyStart() = default;
+
+std::size_t PrimaryKeyStart::size() const
+{
+    return m_state->n;
+}
+
+std::uint64_t PrimaryKeyStart::leadingBytes(std::size_t i) const
+{
+    return m_state->items[i].chunk;
+}
+
+Slot PrimaryKeyStart::slot(std::size_t i) const
+{
+    return m_state->items[i].slot;
+}
+
+void PrimaryKeyStart::sort(std::vector<Slot>& into)
+{
+    State& state = *m_state;
+    Item* const items = state.items.get();
+    {
+        const std::unique_ptr<Item[]> buffer(new Item[state.n]);
+        sortOnCores(items, buffer.get(), state.n, 0, state.keys, state.parts);
+    }
+    into.resize(state.n);
+    for (std::size_t i = 0; i < state.n; ++i)
+        into[i] = items[i].slot;
+    state.items.reset();
+}
+
 void setBucketSortMinimum(std::size_t records)
 {
     g_bucketSortMinimum = records;

@@ -10,6 +10,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -20,6 +21,13 @@ constexpr std::ptrdiff_t LocateRunLimit = 64;
 
 // Below this many records one core looks through them sooner than two start.
 constexpr std::size_t FirstWhereParallelMinimum = 20000;
+
+// An order of this many records takes long enough to build that its first page is shown
+// before the rest (see setOrderAtFirst): more than a screen of rows, found among at most
+// this many that share the leading bytes of the last of them.
+std::atomic<std::size_t> g_firstPageMinimum{250000};
+constexpr std::size_t FirstPageRows = 256;
+constexpr std::size_t FirstPageCandidates = 16384;
 
 QString sortingBy(int position)
 {
@@ -199,7 +207,16 @@ void Table::readChanges(const Then& then)
         [this] { closeAfterFailure(); });
 }
 
-void Table::withOrder(int position, const Then& then)
+bool Table::textOrderHeld() const
+{
+    for (int field = Field::Name; field < Field::NamedCount; ++field) {
+        if (m_data->orders.has(field))
+            return true;
+    }
+    return false;
+}
+
+void Table::withOrder(int position, const Then& then, std::shared_ptr<OrderSort::TextSort> begun)
 {
     const std::vector<Slot>& numbers = byNumber();
     if (position == Field::No || m_data->orders.has(position)) {
@@ -208,16 +225,21 @@ void Table::withOrder(int position, const Then& then)
     }
     // The first text order of a table is the one start-up waits for, and memory is to
     // spare while no other is held: it takes the faster way.
-    bool textOrderHeld = false;
-    for (int field = Field::Name; field < Field::NamedCount; ++field)
-        textOrderHeld = textOrderHeld || m_data->orders.has(field);
-    const OrderSort::Scratch scratch = textOrderHeld ? OrderSort::Scratch::Lean : OrderSort::Scratch::Fast;
+    const OrderSort::Scratch scratch = textOrderHeld() ? OrderSort::Scratch::Lean : OrderSort::Scratch::Fast;
     m_work.start(
         {sortingBy(position)},
-        [this, data = std::shared_ptr<const TableData>(m_data), sorted = numbers, position, scratch,
-         then](Progress& progress) mutable -> BackgroundWork::Completion {
-            progress.beginStep(0, static_cast<qint64>(sorted.size()));
-            OrderSort::sortByText(sorted, data->store, position, scratch);
+        [this, data = std::shared_ptr<const TableData>(m_data), numbers = begun ? std::vector<Slot>() : numbers,
+         position, scratch, begun = std::move(begun), then](Progress& progress) mutable -> BackgroundWork::Completion {
+            const std::size_t total = begun ? data->store.liveCount() : numbers.size();
+            progress.beginStep(0, static_cast<qint64>(total));
+            std::vector<Slot> sorted;
+            if (begun) {
+                sorted = begun->finish();
+                begun.reset();
+            } else {
+                sorted = std::move(numbers);
+                OrderSort::sortByText(sorted, data->store, position, scratch);
+            }
             progress.setDone(static_cast<qint64>(sorted.size()));
             auto order = std::make_shared<std::vector<Slot>>(std::move(sorted));
             return [this, order, position, then] {
@@ -306,6 +328,46 @@ void Table::setOrder(Field::Position field)
             m_view.setCurrent(0);
         notifyReset();
     });
+}
+
+void Table::setOrderAtFirst(Field::Position field)
+{
+    finishBackgroundWork();
+    if (!m_active || !m_work.background() || m_filtered || field == Field::No || field == m_order ||
+        m_data->orders.has(field) || textOrderHeld() || m_data->store.liveCount() < g_firstPageMinimum) {
+        setOrder(field);
+        first();
+        return;
+    }
+    commitEdit();
+    m_order = field;
+    // The sort's first step, on every core, tells its first page; the rest goes beside.
+    auto begun = std::make_shared<OrderSort::TextSort>(byNumber(), m_data->store, field);
+    std::optional<std::vector<Slot>> page = begun->first(FirstPageRows, FirstPageCandidates);
+    const bool early = page.has_value();
+    if (early) {
+        m_view.showFirst(std::move(*page), byNumber().size());
+        m_view.setCurrent(m_view.empty() ? -1 : 0);
+        notifyReset();
+    }
+    withOrder(
+        m_order,
+        [this, early] {
+            // Meanwhile the user may have moved in the grid, to a row whose record was not
+            // known; without the first page the grid still showed the old order.
+            const int row = early ? m_view.current() : 0;
+            const std::optional<Slot> current = m_view.known(row) && early ? m_view.currentSlot() : std::nullopt;
+            rebuildView();
+            m_view.setCurrent(current ? m_view.rowOf(m_data->store, m_order, *current)
+                                      : std::min(row, m_view.rowCount() - 1));
+            notifyReset();
+        },
+        std::move(begun));
+}
+
+void Table::setFirstPageMinimum(std::size_t records)
+{
+    g_firstPageMinimum = records;
 }
 
 void Table::setFiltered(bool on, std::shared_ptr<const RecordFilter> rule)
@@ -482,6 +544,8 @@ QString Table::displayText(int row, Field::Position position) const
 {
     if (!m_active || row < 0 || row >= m_view.rowCount())
         return {};
+    if (!m_view.known(row))
+        return {}; // its order is still being built
     const Slot slot = m_view.slotAt(row);
     if (position == Field::No)
         return QString::number(m_data->store.no(slot));

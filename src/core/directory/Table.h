@@ -1,5 +1,6 @@
 #pragma once
 
+#include "directory/OrderSort.h"
 #include "directory/Record.h"
 #include "directory/RecordFilter.h"
 #include "directory/TableOrders.h"
@@ -70,6 +71,11 @@ public:
     // The order the records are shown in: by No, or by one of the six text fields.
     void setOrder(Field::Position field);
     Field::Position order() const { return m_order; }
+    // setOrder(field), then first(). While a large order is built beside, the grid shows
+    // its first page at once; the other rows are blank until it is built.
+    void setOrderAtFirst(Field::Position field);
+    // From how many records setOrderAtFirst shows the first page early (tests lower it).
+    static void setFirstPageMinimum(std::size_t records);
 
     void setOnFilterRecord(FilterRule rule) { m_rule = std::move(rule); }
     // Switching it on with a rule judges this pass by that rule instead of asking for one.
@@ -158,7 +164,9 @@ private:
     void catchUp(const Then& then);
     void readAgain(const Then& then);
     void readChanges(const Then& then);
-    void withOrder(int position, const Then& then);
+    // Builds the order when it is not held (from the sort already begun, if any), then goes on.
+    void withOrder(int position, const Then& then, std::shared_ptr<OrderSort::TextSort> begun = nullptr);
+    bool textOrderHeld() const;
     void closeAfterFailure();
     void showKeeping(std::optional<Slot> current, int oldRow);
     std::shared_ptr<const RecordFilter> passRule() const;

@@ -21,6 +21,7 @@ constexpr std::size_t RoomForAdditions = 4096;
 void TableView::rebuild(const RecordStore& store, const std::vector<Slot>& order,
                         const std::shared_ptr<const RecordFilter>& rule)
 {
+    m_unknown = 0;
     if (!rule) {
         // Into the rows' own room where it suffices, so the rows are not held twice.
         if (m_rows.capacity() < order.size())
@@ -67,7 +68,14 @@ void TableView::clear()
 {
     m_rows.clear();
     m_rows.shrink_to_fit();
+    m_unknown = 0;
     m_current = -1;
+}
+
+void TableView::showFirst(std::vector<Slot> first, std::size_t total)
+{
+    m_rows = std::move(first);
+    m_unknown = total - std::min(total, m_rows.size());
 }
 
 void TableView::forgetVerdicts()
@@ -104,8 +112,7 @@ void TableView::rejudge(const RecordStore& store, Slot slot)
 
 std::optional<TableView::Slot> TableView::currentSlot() const
 {
-    return m_current >= 0 && m_current < rowCount() ? std::optional<Slot>(m_rows[static_cast<std::size_t>(m_current)])
-                                                    : std::nullopt;
+    return known(m_current) ? std::optional<Slot>(m_rows[static_cast<std::size_t>(m_current)]) : std::nullopt;
 }
 
 int TableView::rowOf(const RecordStore& store, int position, Slot slot) const
@@ -122,12 +129,13 @@ int TableView::rowAtOrAfter(const RecordStore& store, int position, Slot slot) c
 {
     if (m_rows.empty())
         return -1;
-    return std::min(static_cast<int>(OrderSort::placeOf(m_rows, store, position, slot)), rowCount() - 1);
+    return std::min(static_cast<int>(OrderSort::placeOf(m_rows, store, position, slot)),
+                    static_cast<int>(m_rows.size()) - 1);
 }
 
 void TableView::eraseCurrent()
 {
-    if (m_current < 0 || m_current >= rowCount())
+    if (!known(m_current))
         return;
     m_rows.erase(m_rows.begin() + m_current);
     if (m_current >= rowCount())

@@ -23,14 +23,19 @@ public:
     void rebuildKeeping(const RecordStore& store, int position, const std::vector<Slot>& order,
                         const std::shared_ptr<const RecordFilter>& rule, std::optional<Slot> current, int oldRow);
     void clear();
+    // The rows of an order still being built: its first rows as they will stand, and how
+    // many rows there will be in all. The others are unknown until the next rebuild, and
+    // so is the current record while it stands on one of them.
+    void showFirst(std::vector<Slot> first, std::size_t total);
+    bool known(int row) const { return row >= 0 && static_cast<std::size_t>(row) < m_rows.size(); }
 
     // The verdict of the rule last used for one record that changed.
     void rejudge(const RecordStore& store, Slot slot);
     // Verdicts are asked again at the next rebuild with a rule.
     void forgetVerdicts();
 
-    int rowCount() const { return static_cast<int>(m_rows.size()); }
-    bool empty() const { return m_rows.empty(); }
+    int rowCount() const { return static_cast<int>(m_rows.size() + m_unknown); }
+    bool empty() const { return rowCount() == 0; }
     Slot slotAt(int row) const { return m_rows[static_cast<std::size_t>(row)]; }
     int current() const { return m_current; }
     void setCurrent(int row) { m_current = row; }
@@ -54,5 +59,6 @@ private:
     std::shared_ptr<const RecordFilter> m_judge;
     std::vector<unsigned char> m_accepted;
     std::vector<Slot> m_rows;
+    std::size_t m_unknown = 0; // rows after m_rows, see showFirst
     int m_current = -1;
 };

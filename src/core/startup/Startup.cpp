@@ -67,8 +67,7 @@ qint32 openDirectory(Table& table, const QString& dataPath)
         // from the highest number in the file (see RecordNumbers).
         lastNo = 0;
     }
-    table.setOrder(Field::Name);
-    table.first();
+    table.setOrderAtFirst(Field::Name);
     return lastNo;
 }
 

@@ -196,11 +196,10 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     m_table->setCacheFile(location.cachePath());
     m_table->open();
 
-    ErrorReport::guard(m_platform, this, [this] { startUp(); });
-
     // From here on, reading the file after another program wrote it and building an
     // order run beside the window's thread: the pointer and the work indicator show it,
-    // and commands given meanwhile wait for it (see CommandQueue).
+    // and commands given meanwhile wait for it (see CommandQueue). So does start-up's
+    // first order of a large table, whose first page the window shows meanwhile.
     m_table->setBackgroundWork(true);
     connect(m_table, &Table::busyChanged, this, [this](bool busy) {
         followBusyWithCursor(busy);
@@ -212,6 +211,8 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     connect(m_table, &Table::backgroundFailed, this,
             [this](const QString& message) { ErrorReport::show(m_platform, this, message); });
     m_workIndicator->watch(m_table->work(), false);
+
+    ErrorReport::guard(m_platform, this, [this] { startUp(); });
 
     // The commands on the whole directory run beside the window too; they can be cancelled.
     m_workIndicator->watch(*m_toolWork, true);
