@@ -71,6 +71,7 @@ private slots:
     void aCacheInPlaceOfALinkReplacesTheLink();
     void walTableHasNoDependableStamp();
     void theDataToolLeavesACacheTheProgramTakes();
+    void largeHalvesReadOnTwoCoresKeepEveryRecord();
 
 private:
     void makeTable(const TempProgramFolder& folder, int generated);
@@ -346,6 +347,57 @@ void TestCache::theDataToolLeavesACacheTheProgramTakes()
     QCOMPARE(DbTool::run({"generate", folder.path(QStringLiteral("g.db")), "50"}), 0);
     QVERIFY(QFile::exists(TableCache::pathFor(folder.path(QStringLiteral("g.db")))));
     QVERIFY(!QFile::exists(TableCache::pathFor(folder.path(QStringLiteral("out.csv")))));
+}
+
+void TestCache::largeHalvesReadOnTwoCoresKeepEveryRecord()
+{
+    // Halves of more than a block of entries each: the upper half's entries move over
+    // whole, after dead slots that fill up the lower half's last block. Every record
+    // stays as one reader reads it, through the cache and another copy's change.
+    TempProgramFolder folder;
+    makeTable(folder, 140000);
+    const QString path = folder.tablePath();
+    auto everything = [](Table& table) {
+        table.setOrder(Field::No);
+        QStringList rows;
+        for (int row = 0; row < table.recordCount(); ++row) {
+            QString text;
+            for (int position = Field::No; position <= Field::Category; ++position)
+                text += table.displayText(row, static_cast<Field::Position>(position)) + QLatin1Char('|');
+            rows << text;
+        }
+        return rows;
+    };
+    TableFile::setParallelMinimum(qint64(1) << 40);
+    QStringList expected;
+    QList<QStringList> expectedOrders;
+    {
+        Table one;
+        one.setFileName(path);
+        one.open();
+        expected = everything(one);
+        expectedOrders = ordersOf(one);
+    }
+    TableFile::setParallelMinimum(100);
+    Table two;
+    two.setFileName(path);
+    two.open();
+    QCOMPARE(expected.size(), 140002);
+    QCOMPARE(everything(two), expected);
+    QCOMPARE(ordersOf(two), expectedOrders);
+    QVERIFY(two.saveCache());
+    {
+        Table cached;
+        cached.setFileName(path);
+        cached.open();
+        QVERIFY(cached.cacheIsCurrent());
+        QCOMPARE(everything(cached), expected);
+    }
+    execute(path, "UPDATE newspapers SET Name = 'Zebra Times' WHERE No = 5");
+    two.refresh();
+    QVERIFY(two.locateNumber(5));
+    QCOMPARE(two.field(Field::Name).asString(), QStringLiteral("Zebra Times"));
+    QCOMPARE(ordersOf(two), freshOrders(path));
 }
 
 QTEST_GUILESS_MAIN(TestCache)

@@ -90,12 +90,32 @@ void RecordStore::load(sqlite::Database& db, qint64 from, qint64 to)
 void RecordStore::append(RecordStore&& other)
 {
     const auto chunkShift = static_cast<std::uint64_t>(m_chunks.size()) << 32;
+    if (other.m_entries.size() >= m_entries.BlockSize) {
+        // Many: their blocks move over whole, after this store's last block is filled up
+        // with blank dead slots, which no order or view holds. No entry is copied.
+        while (m_entries.size() % m_entries.BlockSize != 0) {
+            Entry& gap = m_entries.emplace_back();
+            gap.live = 0;
+            gap.length.fill(ShortBlank);
+        }
+        const auto slotShift = static_cast<Slot>(m_entries.size());
+        for (std::size_t i = 0; i < other.m_entries.size(); ++i)
+            other.m_entries[i].start += chunkShift;
+        m_entries.appendBlocks(std::move(other.m_entries));
+        adopt(std::move(other), slotShift);
+        return;
+    }
     const auto slotShift = static_cast<Slot>(m_entries.size());
     for (std::size_t i = 0; i < other.m_entries.size(); ++i) {
         Entry& entry = m_entries.emplace_back();
         entry = other.m_entries[i];
         entry.start += chunkShift;
     }
+    adopt(std::move(other), slotShift);
+}
+
+void RecordStore::adopt(RecordStore&& other, Slot slotShift)
+{
     for (auto& [slot, lengths] : other.m_longLengths)
         m_longLengths.emplace(slot + slotShift, lengths);
     for (Chunk& chunk : other.m_chunks)

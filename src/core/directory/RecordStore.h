@@ -44,6 +44,14 @@ public:
         m_blocks.shrink_to_fit();
         m_size = 0;
     }
+    // Moves other's blocks after this one's, which must end on a whole block.
+    void appendBlocks(BlockVector&& other)
+    {
+        for (auto& block : other.m_blocks)
+            m_blocks.push_back(std::move(block));
+        m_size += other.m_size;
+        other.clear();
+    }
     // For reading and writing whole blocks at once.
     std::size_t blockCount() const { return m_blocks.size(); }
     T* block(std::size_t b) { return m_blocks[b].get(); }
@@ -144,6 +152,8 @@ private:
     const char* bytesAt(std::uint64_t start) const { return m_chunks[start >> 32].data + (start & 0xffffffffu); }
     std::optional<std::string_view> longText(Slot slot, int position) const;
     std::uint64_t reserve(std::size_t size, char** where);
+    // The rest of append: other's long lengths, text and counts, its slots shifted.
+    void adopt(RecordStore&& other, Slot slotShift);
     Lengths lengths(Slot slot) const;
     void setLengths(Slot slot, const Lengths& lengths);
     // Stores the texts (Blank lengths for blanks) as the slot's record.
