@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 namespace {
 
@@ -66,6 +67,7 @@ void Table::setFileName(const QString& path)
     cacheIsOld();
     m_fileName = path;
     m_cacheFile = TableCache::pathFor(path);
+    m_readAhead.reset();
     m_storage.reset();
     m_connection.reset();
     m_data = std::make_shared<TableData>();
@@ -80,6 +82,7 @@ void Table::setCacheFile(const QString& path)
     if (path == m_cacheFile)
         return;
     m_cacheFile = path;
+    m_readAhead.reset();
     m_storage.reset();
     m_connection.reset(); // read again, from the cache where it now is
 }
@@ -149,6 +152,19 @@ void Table::catchUp(const Then& then)
         readAgain(then);
 }
 
+void Table::readAhead()
+{
+    if (m_active || m_readAhead || m_fileName.isEmpty())
+        return;
+    if (!m_storage)
+        m_storage = std::make_shared<SqliteStorage>(m_fileName, m_cacheFile);
+    m_readAhead = std::make_shared<std::future<TableStorage::Loaded>>(
+        std::async(std::launch::async, [storage = m_storage] {
+            Progress progress;
+            return storage->readAll(progress);
+        }));
+}
+
 void Table::readAgain(const Then& then)
 {
     // Free the old copy first: a million records should not be held twice.
@@ -165,8 +181,9 @@ void Table::readAgain(const Then& then)
 
     m_work.start(
         {ReadingTheDirectory},
-        [this, storage = m_storage, then](Progress& progress) -> BackgroundWork::Completion {
-            auto loaded = std::make_shared<TableStorage::Loaded>(storage->readAll(progress));
+        [this, storage = m_storage, ahead = std::exchange(m_readAhead, nullptr),
+         then](Progress& progress) -> BackgroundWork::Completion {
+            auto loaded = std::make_shared<TableStorage::Loaded>(ahead ? ahead->get() : storage->readAll(progress));
             return [this, loaded, then] {
                 m_connection = std::move(loaded->connection);
                 m_connection->setBusyObserver(m_busyObserver);
@@ -356,7 +373,7 @@ void Table::setOrderAtFirst(Field::Position field)
             // Meanwhile the user may have moved in the grid, to a row whose record was not
             // known; without the first page the grid still showed the old order.
             const int row = early ? m_view.current() : 0;
-            const std::optional<Slot> current = m_view.known(row) && early ? m_view.currentSlot() : std::nullopt;
+            const std::optional<Slot> current = early ? m_view.currentSlot() : std::nullopt;
             rebuildView();
             m_view.setCurrent(current ? m_view.rowOf(m_data->store, m_order, *current)
                                       : std::min(row, m_view.rowCount() - 1));

@@ -12,6 +12,7 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -53,6 +54,9 @@ public:
     // A failed open leaves the table closed but wanted open: the next operation that
     // needs it tries again instead of reporting a closed table.
     void open();
+    // Starts reading the file beside the calling thread, for the next open to take as if
+    // it had read the file itself, failures included: the window is built meanwhile.
+    void readAhead();
     void close();
     bool active() const { return m_active; }
     // Closed by a failed open, and to be opened again by the next operation.
@@ -184,6 +188,7 @@ private:
     QString m_fileName;
     QString m_cacheFile;
     std::shared_ptr<const TableStorage> m_storage; // immutable, shared with the work that reads
+    std::shared_ptr<std::future<TableStorage::Loaded>> m_readAhead; // read from m_storage
     std::unique_ptr<TableConnection> m_connection;
     std::shared_ptr<TableData> m_data = std::make_shared<TableData>();
     TableView m_view;

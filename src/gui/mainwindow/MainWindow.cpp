@@ -175,6 +175,13 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     m_commands = new CommandQueue(
         [this] { return m_table->busy() || m_toolWork->busy() || m_toolConcluding; },
         [this](const CommandQueue::Command& command) { ErrorReport::guard(m_platform, this, command); }, this);
+    // The table opens with the window, from the data folder whatever the working
+    // directory, and is read while the window is built.
+    const DataLocation location = platform.folder.dataLocation();
+    m_dataFolder = location.folder();
+    m_table->setFileName(location.tablePath());
+    m_table->setCacheFile(location.cachePath());
+    m_table->readAhead();
     m_pictures = Artwork::imageList();
 
     auto* client = new QWidget(this);
@@ -188,12 +195,7 @@ MainWindow::MainWindow(const Platform& platform, QWidget* parent)
     buildShortcuts();
     setFixedSize(sizeHint());
 
-    // The table opens with the window, from the data folder whatever the working
-    // directory; failing here fails the whole window.
-    const DataLocation location = platform.folder.dataLocation();
-    m_dataFolder = location.folder();
-    m_table->setFileName(location.tablePath());
-    m_table->setCacheFile(location.cachePath());
+    // Failing here fails the whole window.
     m_table->open();
 
     // From here on, reading the file after another program wrote it and building an
