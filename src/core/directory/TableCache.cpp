@@ -240,6 +240,9 @@ bool TableCache::read(const QString& cachePath, const TableFile::Stamp& stamp, R
     if (XXH3_64bits_digest(state) != header.checksum)
         return refuse(QStringLiteral("the cache is damaged: its checksum does not match its contents"));
 
+    // Each slot's state in a byte of its own (0 dead, 1 live): the orders are checked
+    // against these, a million reads at random within 1 MB rather than the entries' 32 MB.
+    std::vector<std::uint8_t> liveSlots(slotTotal, 0);
     quint64 live = 0;
     for (std::size_t i = 0; i < slotTotal; ++i) {
         const RecordStore::Entry& entry = entries[i];
@@ -247,6 +250,7 @@ bool TableCache::read(const QString& cachePath, const TableFile::Stamp& stamp, R
             return refuse(QStringLiteral("the cache is damaged"));
         if (!entry.live)
             continue;
+        liveSlots[i] = 1;
         ++live;
         quint64 textsEnd = entry.start;
         for (const std::uint16_t length : entry.length)
@@ -257,16 +261,16 @@ bool TableCache::read(const QString& cachePath, const TableFile::Stamp& stamp, R
     if (live != header.liveCount)
         return refuse(QStringLiteral("the cache is damaged"));
 
-    std::vector<bool> seen;
+    std::vector<std::uint8_t> seen;
     for (const auto& order : read) {
         if (!order)
             continue;
-        // Each live record exactly once.
-        seen.assign(slotTotal, false);
+        // Each live record exactly once: 1 becomes 2 when seen.
+        seen = liveSlots;
         for (const RecordStore::Slot slot : *order) {
-            if (slot >= slotTotal || !entries[slot].live || seen[slot])
+            if (slot >= slotTotal || seen[slot] != 1)
                 return refuse(QStringLiteral("the cache is damaged"));
-            seen[slot] = true;
+            seen[slot] = 2;
         }
     }
 
