@@ -72,6 +72,7 @@ private slots:
     void everyBoundControlRunsItsHandler();
     void gridShowsColumnsInTheirColours();
     void gridAndTableShareTheCurrentRecord();
+    void aLargeTableShowsItsFirstPageBeforeItsOrderIsWhole();
     void helpCommandsHandOverExactTexts();
     void exitClosesWithoutAQuestion();
 
@@ -408,6 +409,28 @@ void TestMainWindow::gridAndTableShareTheCurrentRecord()
     QVERIFY(grid(*form)->viewport()->rect().contains(cell)); // scrolled to it
     form->table().first();
     QCOMPARE(grid(*form)->currentIndex().row(), 0);
+}
+
+void TestMainWindow::aLargeTableShowsItsFirstPageBeforeItsOrderIsWhole()
+{
+    // The window opens on the first page of a large table while its first order is still
+    // being built beside it; Read Now given meanwhile waits for it, then runs.
+    Table::setFirstPageMinimum(100);
+    const auto restore = qScopeGuard([] { Table::setFirstPageMinimum(250000); });
+    form.reset();
+    t = std::make_unique<TestPlatform>();
+    t->folder.makeTable(newspapers(600));
+    form = std::make_unique<MainWindow>(t->platform); // as the program opens it: work beside on
+    QVERIFY(form->table().busy());
+    const QAbstractItemModel* model = grid(*form)->model();
+    QCOMPARE(model->rowCount(), 600);
+    QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("Paper 001"));
+    QCOMPARE(model->index(599, 0).data().toString(), QString());
+    form->findChild<QAbstractButton*>(QStringLiteral("readNowButton"))->click();
+    QVERIFY(t->shell.opened.empty());
+    QTRY_VERIFY(!form->table().busy());
+    QCOMPARE(model->index(599, 0).data().toString(), QStringLiteral("Paper 600"));
+    QCOMPARE(t->shell.opened, std::vector<QString>{QStringLiteral("https://paper1.example.com/")});
 }
 
 void TestMainWindow::helpCommandsHandOverExactTexts()

@@ -158,8 +158,8 @@ void Table::readAhead()
         return;
     if (!m_storage)
         m_storage = std::make_shared<SqliteStorage>(m_fileName, m_cacheFile);
-    m_readAhead = std::make_shared<std::future<TableStorage::Loaded>>(
-        std::async(std::launch::async, [storage = m_storage] {
+    m_readAhead =
+        std::make_shared<std::future<TableStorage::Loaded>>(std::async(std::launch::async, [storage = m_storage] {
             Progress progress;
             return storage->readAll(progress);
         }));

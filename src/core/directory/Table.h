@@ -188,7 +188,8 @@ private:
     QString m_fileName;
     QString m_cacheFile;
     std::shared_ptr<const TableStorage> m_storage; // immutable, shared with the work that reads
-    std::shared_ptr<std::future<TableStorage::Loaded>> m_readAhead; // read from m_storage
+    // A read of m_storage begun by readAhead, for the next open to take.
+    std::shared_ptr<std::future<TableStorage::Loaded>> m_readAhead;
     std::unique_ptr<TableConnection> m_connection;
     std::shared_ptr<TableData> m_data = std::make_shared<TableData>();
     TableView m_view;
