@@ -14,8 +14,12 @@
 #include <QDir>
 #include <QFile>
 #include <QtTest>
+#include <csignal>
 #include <cstring>
 #include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <xxhash.h>
 
 namespace {
@@ -72,6 +76,7 @@ private slots:
     void walTableHasNoDependableStamp();
     void theDataToolLeavesACacheTheProgramTakes();
     void largeHalvesReadOnTwoCoresKeepEveryRecord();
+    void aCacheWriteCutShortLeavesNothingBehind();
 
 private:
     void makeTable(const TempProgramFolder& folder, int generated);
@@ -398,6 +403,36 @@ void TestCache::largeHalvesReadOnTwoCoresKeepEveryRecord()
     QVERIFY(two.locateNumber(5));
     QCOMPARE(two.field(Field::Name).asString(), QStringLiteral("Zebra Times"));
     QCOMPARE(ordersOf(two), freshOrders(path));
+}
+
+void TestCache::aCacheWriteCutShortLeavesNothingBehind()
+{
+    // A program stopped while it writes its cache (here by the file size limit's signal,
+    // a few pages into the file) leaves no file of it: not the cache, nor a temporary one
+    // as large as what it had written.
+    TempProgramFolder folder;
+    makeTable(folder, 3000);
+    Table table;
+    table.setFileName(folder.tablePath());
+    table.open();
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        rlimit size{};
+        ::getrlimit(RLIMIT_FSIZE, &size);
+        size.rlim_cur = 16 * 1024;
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        std::signal(SIGXFSZ, SIG_DFL);
+        table.saveCache();
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+    QCOMPARE(QDir(folder.path(QStringLiteral("Data"))).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("list.db")});
 }
 
 QTEST_GUILESS_MAIN(TestCache)

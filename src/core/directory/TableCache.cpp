@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <cerrno>
 #include <cstddef>
@@ -97,6 +98,12 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
     int fd() const { return m_fd; }
     int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
 
 private:
     int m_fd;
@@ -105,6 +112,23 @@ private:
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Gives a file opened with O_TMPFILE the name `pattern` (ending in XXXXXX) makes, unique
+// in its folder. False with errno set when it cannot.
+bool nameUnnamed(int fd, QByteArray& pattern)
+{
+    static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (qsizetype i = pattern.size() - 6; i < pattern.size(); ++i)
+            pattern[i] = Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))];
+        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, pattern.constData(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
 }
 
 // Why a cache made for `written` does not belong to the table as `now` finds it.
@@ -336,19 +360,25 @@ QString TableCache::write(const QString& cachePath, const TableFile::Stamp& stam
 
     // A temporary file of our own beside the cache, renamed over it once whole: a crash
     // leaves the old cache or none, and a link in the cache's place is replaced, never
-    // written through.
+    // written through. Where the file system allows, the file has no name until it is
+    // whole, so a program stopped halfway leaves nothing behind.
     const QString target = cachePath;
     const QString folder = QFileInfo(target).absolutePath();
     if (!QFileInfo(folder).isDir() && !makePrivateFolder(folder))
         return QStringLiteral("the cache's folder %1 cannot be made: %2").arg(folder, systemError());
     QByteArray temporary = QFile::encodeName(QFileInfo(target).absolutePath() + QStringLiteral("/.") +
                                              QFileInfo(target).fileName() + QStringLiteral(".XXXXXX"));
-    Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+    const bool unnamed = ::access("/proc/self/fd", X_OK) == 0;
+    Descriptor file(unnamed ? ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)
+                            : -1);
+    bool named = file.fd() < 0;
+    if (named)
+        file.reset(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file.fd() < 0)
         return QStringLiteral("the cache cannot be created beside the table: %1").arg(systemError());
     bool renamed = false;
     const auto removeTemporary = qScopeGuard([&] {
-        if (!renamed)
+        if (named && !renamed)
             ::unlink(temporary.constData());
     });
 
@@ -427,6 +457,11 @@ QString TableCache::write(const QString& cachePath, const TableFile::Stamp& stam
     if (::pwrite(file.fd(), &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
         ::fdatasync(file.fd()) != 0)
         return QStringLiteral("the cache could not be written: %1").arg(systemError());
+    if (!named) {
+        if (!nameUnnamed(file.fd(), temporary))
+            return QStringLiteral("the cache could not be put in place: %1").arg(systemError());
+        named = true;
+    }
     if (::close(file.release()) != 0)
         return QStringLiteral("the cache could not be written: %1").arg(systemError());
     progress.checkCancelled();
