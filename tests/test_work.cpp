@@ -63,6 +63,7 @@ private slots:
     void anotherProgramsManyChangesAndAReplacedFileAreReadAgain();
     void longFieldsAndParallelFilteringKeepEveryRecord();
     void aLargeOrdersFirstPageShowsWhileTheRestIsBuilt();
+    void aReadAheadIsTheTableAsItWasThen();
 };
 
 void TestWork::commandsKeepTheirOrderAcrossWorkAndModalWindows()
@@ -288,12 +289,16 @@ void TestWork::aLargeOrdersFirstPageShowsWhileTheRestIsBuilt()
     TempProgramFolder folder;
     folder.makeTable(papers(3000));
     const QStringList expected = fresh(folder.tablePath(), Field::Name);
+    // As start-up does it: open, at the last record, with work beside the thread on.
+    auto orderAtFirst = [](Table& table, const QString& path) {
+        table.setFileName(path);
+        table.open();
+        table.setBackgroundWork(true);
+        table.last();
+        table.setOrderAtFirst(Field::Name);
+    };
     Table table;
-    table.setFileName(folder.tablePath());
-    table.open();
-    table.setBackgroundWork(true);
-    table.last();
-    table.setOrderAtFirst(Field::Name);
+    orderAtFirst(table, folder.tablePath());
     QVERIFY(table.busy());
     QCOMPARE(table.recordCount(), 3000);
     QCOMPARE(table.currentRow(), 0);
@@ -314,16 +319,35 @@ void TestWork::aLargeOrdersFirstPageShowsWhileTheRestIsBuilt()
     TempProgramFolder crowded;
     crowded.makeTable(alike);
     Table other;
-    other.setFileName(crowded.tablePath());
-    other.open();
-    other.setBackgroundWork(true);
-    other.last();
-    other.setOrderAtFirst(Field::Name);
+    orderAtFirst(other, crowded.tablePath());
     QCOMPARE(other.displayText(0, Field::No), QStringLiteral("1"));
     other.finishBackgroundWork();
     QCOMPARE(other.currentRow(), 0);
     QCOMPARE(other.displayText(0, Field::Name), QStringLiteral("Samename 1"));
     QCOMPARE(other.field(Field::No).asInteger(), 17000);
+}
+
+void TestWork::aReadAheadIsTheTableAsItWasThen()
+{
+    // The window reads the table while it is built. Another copy's write after that read
+    // and before the open shows at the next refresh, as any other copy's write does.
+    TempProgramFolder folder;
+    folder.makeTable(papers(50));
+    Table mine;
+    mine.setFileName(folder.tablePath());
+    mine.readAhead();
+    QThread::msleep(50); // the read of 50 records is long done
+    Table theirs;
+    theirs.setFileName(folder.tablePath());
+    theirs.open();
+    qint32 theirLastNo = 50;
+    theirs.appendRecord({QStringLiteral("Aamulehti"), QString(), QString(), QString(), QString(), QString()},
+                        theirLastNo);
+    mine.open();
+    QCOMPARE(mine.recordCount(), 50);
+    mine.refresh();
+    QCOMPARE(mine.recordCount(), 51);
+    QVERIFY(mine.locate(Field::Name, QStringLiteral("Aamulehti")));
 }
 
 QTEST_GUILESS_MAIN(TestWork)
